@@ -1,0 +1,60 @@
+// Entry of corvane_media_helper.exe: parse the command line, run, report one error line or nothing.
+
+#include <windows.h>
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "common/unicode.h"
+#include "main/launch_config.h"
+
+namespace {
+
+// Writes the helper's single diagnostic line as raw UTF-8 bytes (no CRT text-mode translation).
+void write_error_line(std::string_view message) {
+  std::string line = "corvane-media-helper: ";
+  line.append(message);
+  line.push_back('\n');
+  HANDLE error_stream = GetStdHandle(STD_ERROR_HANDLE);
+  if (error_stream == nullptr || error_stream == INVALID_HANDLE_VALUE) {
+    return;
+  }
+  const char* data = line.data();
+  auto left = static_cast<DWORD>(line.size());
+  while (left > 0) {
+    DWORD written = 0;
+    if (!WriteFile(error_stream, data, left, &written, nullptr) || written == 0) {
+      return;
+    }
+    data += written;
+    left -= written;
+  }
+}
+
+std::vector<corvane::helper::CommandLineArgument> utf8_arguments(int argc, wchar_t** argv) {
+  std::vector<corvane::helper::CommandLineArgument> arguments;
+  arguments.reserve(static_cast<std::size_t>(argc));
+  for (int i = 0; i < argc; ++i) {
+    const std::wstring_view wide(argv[i]);
+    if (auto text = corvane::utf16_to_utf8_strict(wide)) {
+      arguments.push_back({std::move(*text), true});
+    } else {
+      arguments.push_back({corvane::utf16_to_utf8_lossy(wide), false});
+    }
+  }
+  return arguments;
+}
+
+}  // namespace
+
+int wmain(int argc, wchar_t** argv) {
+  const auto arguments = utf8_arguments(argc, argv);
+  const auto config = corvane::helper::parse_launch_config(arguments);
+  if (!config) {
+    write_error_line(config.error());
+    return 1;
+  }
+  write_error_line("the helper session is not available in this build");
+  return 1;
+}
