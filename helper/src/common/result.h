@@ -26,8 +26,11 @@ inline Failure<std::string> fail(const char* error) { return Failure<std::string
 template <class T, class E>
 class [[nodiscard]] Expected {
  public:
+  // Implicit on purpose, as with std::expected: `return value;` and `return fail(...);`.
+  // cppcheck-suppress noExplicitConstructor
   Expected(T value) : state_(std::in_place_index<0>, std::move(value)) {}  // NOLINT(google-explicit-constructor)
   template <class F>
+  // cppcheck-suppress noExplicitConstructor
   Expected(Failure<F> failure)  // NOLINT(google-explicit-constructor)
       : state_(std::in_place_index<1>, E(std::move(failure.error))) {}
 

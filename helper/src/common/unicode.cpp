@@ -19,8 +19,8 @@ std::size_t sequence_length(const unsigned char* s, std::size_t left) noexcept {
       return 0;
     }
     const unsigned char b1 = s[1];
-    const bool first_ok = (b0 == 0xE0)   ? (b1 >= 0xA0 && b1 <= 0xBF)   // no overlong forms
-                          : (b0 == 0xED) ? (b1 >= 0x80 && b1 <= 0x9F)   // no surrogates
+    const bool first_ok = (b0 == 0xE0)   ? (b1 >= 0xA0 && b1 <= 0xBF)  // no overlong forms
+                          : (b0 == 0xED) ? (b1 >= 0x80 && b1 <= 0x9F)  // no surrogates
                                          : (b1 & 0xC0) == 0x80;
     return first_ok && cont(2) ? 3 : 0;
   }
@@ -29,8 +29,8 @@ std::size_t sequence_length(const unsigned char* s, std::size_t left) noexcept {
       return 0;
     }
     const unsigned char b1 = s[1];
-    const bool first_ok = (b0 == 0xF0)   ? (b1 >= 0x90 && b1 <= 0xBF)   // no overlong forms
-                          : (b0 == 0xF4) ? (b1 >= 0x80 && b1 <= 0x8F)   // nothing above U+10FFFF
+    const bool first_ok = (b0 == 0xF0)   ? (b1 >= 0x90 && b1 <= 0xBF)  // no overlong forms
+                          : (b0 == 0xF4) ? (b1 >= 0x80 && b1 <= 0x8F)  // nothing above U+10FFFF
                                          : (b1 & 0xC0) == 0x80;
     return first_ok && cont(2) && cont(3) ? 4 : 0;
   }
@@ -67,7 +67,8 @@ bool utf8_valid(std::string_view bytes) noexcept {
   return true;
 }
 
-void append_utf8(std::string& out, char32_t cp) {
+void append_utf8(std::string& out, char32_t code_point) {
+  const char32_t cp = code_point;
   if (cp < 0x80) {
     out.push_back(static_cast<char>(cp));
   } else if (cp < 0x800) {

@@ -97,8 +97,8 @@ Result<LaunchConfig> parse_launch_config(std::span<const CommandLineArgument> ar
   for (std::size_t i = 1; i < arguments.size(); ++i) {
     const CommandLineArgument& argument = arguments[i];
     const std::string_view option = argument.text;
-    const bool known = argument.valid_unicode &&
-                       (option == kPipeIdOption || option == kNonceOption || option == kParentPidOption);
+    const bool known =
+        argument.valid_unicode && (option == kPipeIdOption || option == kNonceOption || option == kParentPidOption);
     if (!known) {
       return fail("unknown argument " + argument.text);
     }

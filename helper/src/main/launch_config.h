@@ -12,9 +12,9 @@ namespace corvane::helper {
 
 // What the launching application told the helper; built once at start-up and never changed.
 struct LaunchConfig {
-  std::string pipe_id;                // 36 characters, hexadecimal digits in lower case
+  std::string pipe_id;                   // 36 characters, hexadecimal digits in lower case
   std::array<std::uint8_t, 32> nonce{};  // must be presented again by the first command
-  std::uint32_t parent_pid = 0;       // never 0
+  std::uint32_t parent_pid = 0;          // never 0
 };
 
 // One command-line argument as UTF-8; `valid_unicode` is false when the original held an

@@ -426,9 +426,7 @@ ProtoStatus decode(ProtoReader& r, UpdateBroadcastProfile& m) {
 constexpr std::array<bool, std::variant_size_v<Payload>> kClientMembers = {
     true, true, false, true, false, true, true, true, false, false, false, false, false, true, true, false};
 
-bool sent_by(std::size_t index, Sender sender) {
-  return kClientMembers[index] == (sender == Sender::client);
-}
+bool sent_by(std::size_t index, Sender sender) { return kClientMembers[index] == (sender == Sender::client); }
 
 // Decodes the member at `index` from `nested` into `payload`, replacing any earlier member.
 template <std::size_t... I>
@@ -488,6 +486,7 @@ Expected<HelperEnvelope, ProtoError> decode_envelope(std::span<const std::uint8_
 
 std::vector<std::uint8_t> encode_envelope(const HelperEnvelope& envelope) {
   ProtoWriter writer;
+  writer.reserve(256);  // most frames fit; larger ones grow once or twice
   writer.write_uint32(1, envelope.contract_version);
   writer.write_string(2, envelope.request_id);
   std::visit(

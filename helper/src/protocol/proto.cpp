@@ -1,5 +1,6 @@
 #include "protocol/proto.h"
 
+#include <array>
 #include <bit>
 #include <cstring>
 #include <limits>
@@ -303,8 +304,7 @@ void ProtoWriter::write_double(std::uint32_t field, double value) {
 
 void ProtoWriter::write_string(std::uint32_t field, std::string_view value) {
   if (!value.empty()) {
-    append_length_delimited(
-        field, std::span(reinterpret_cast<const std::uint8_t*>(value.data()), value.size()));
+    append_length_delimited(field, std::span(reinterpret_cast<const std::uint8_t*>(value.data()), value.size()));
   }
 }
 
@@ -324,6 +324,19 @@ void ProtoWriter::write_repeated_string(std::uint32_t field, std::span<const std
   for (const std::string& value : values) {
     write_string(field, value);
   }
+}
+
+void ProtoWriter::insert_length(std::size_t body_start) {
+  std::uint64_t length = buffer_.size() - body_start;
+  std::array<std::uint8_t, 10> varint{};
+  std::size_t width = 0;
+  while (length >= 0x80) {
+    varint[width++] = static_cast<std::uint8_t>(length | 0x80);
+    length >>= 7;
+  }
+  varint[width++] = static_cast<std::uint8_t>(length);
+  buffer_.insert(buffer_.begin() + static_cast<std::ptrdiff_t>(body_start), varint.begin(),
+                 varint.begin() + static_cast<std::ptrdiff_t>(width));
 }
 
 void ProtoWriter::append_length_delimited(std::uint32_t field, std::span<const std::uint8_t> body) {

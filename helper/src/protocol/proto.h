@@ -112,12 +112,14 @@ class ProtoWriter {
   void write_double(std::uint32_t field, double value);
   void write_string(std::uint32_t field, std::string_view value);
   void write_bytes(std::uint32_t field, std::span<const std::uint8_t> value);
-  // Writes a nested message, even an empty one: `fill` writes its fields into a buffer of its own.
+  // Writes a nested message, even an empty one: `fill` writes its fields, then their length is
+  // put in front of them (the same bytes as writing them into a buffer of their own first).
   template <class Fill>
   void write_message(std::uint32_t field, Fill&& fill) {
-    ProtoWriter nested;
-    fill(nested);
-    append_length_delimited(field, nested.buffer_);
+    write_tag(field, WireType::length_delimited);
+    const std::size_t body_start = buffer_.size();
+    fill(*this);
+    insert_length(body_start);
   }
   // One unpacked element per value, leaving out zeros.
   void write_repeated_uint32(std::uint32_t field, std::span<const std::uint32_t> values);
@@ -126,9 +128,12 @@ class ProtoWriter {
 
   const std::vector<std::uint8_t>& bytes() const noexcept { return buffer_; }
   std::vector<std::uint8_t> take() noexcept { return std::move(buffer_); }
+  void reserve(std::size_t bytes) { buffer_.reserve(bytes); }
 
  private:
   void append_length_delimited(std::uint32_t field, std::span<const std::uint8_t> body);
+  // Inserts the varint length of the bytes written since `body_start` in front of them.
+  void insert_length(std::size_t body_start);
 
   std::vector<std::uint8_t> buffer_;
 };

@@ -14,11 +14,16 @@ inline std::vector<std::uint8_t> hex(std::string_view text) {
   int high = -1;
   for (const char c : text) {
     int v = -1;
-    if (c >= '0' && c <= '9') v = c - '0';
-    else if (c >= 'a' && c <= 'f') v = c - 'a' + 10;
-    else if (c >= 'A' && c <= 'F') v = c - 'A' + 10;
-    else if (c == ' ') continue;
-    else throw std::invalid_argument("bad hex text");
+    if (c >= '0' && c <= '9')
+      v = c - '0';
+    else if (c >= 'a' && c <= 'f')
+      v = c - 'a' + 10;
+    else if (c >= 'A' && c <= 'F')
+      v = c - 'A' + 10;
+    else if (c == ' ')
+      continue;
+    else
+      throw std::invalid_argument("bad hex text");
     if (high < 0) {
       high = v;
     } else {

@@ -58,8 +58,7 @@ TEST(LaunchConfigParsing, UnknownArguments) {
   EXPECT_EQ(error_of({"--PIPE-ID", kUuid}), "unknown argument --PIPE-ID");
   EXPECT_EQ(error_of({"-h"}), "unknown argument -h");
   EXPECT_EQ(error_of({"--help"}), "unknown argument --help");
-  EXPECT_EQ(error_of({"--pipe-id", kUuid, "--nonce", kNonce, "--parent-pid", "7", "stray"}),
-            "unknown argument stray");
+  EXPECT_EQ(error_of({"--pipe-id", kUuid, "--nonce", kNonce, "--parent-pid", "7", "stray"}), "unknown argument stray");
   EXPECT_EQ(error_of({""}), "unknown argument ");
 }
 
@@ -68,7 +67,8 @@ TEST(LaunchConfigParsing, ValueErrorsComeBeforeMissingOptions) {
 }
 
 TEST(LaunchConfigParsing, PipeIdShapeAndCase) {
-  const auto upper = parse({"--pipe-id", "0F8FAD5B-D9CB-469F-A165-70867728950E", "--nonce", kNonce, "--parent-pid", "1"});
+  const auto upper =
+      parse({"--pipe-id", "0F8FAD5B-D9CB-469F-A165-70867728950E", "--nonce", kNonce, "--parent-pid", "1"});
   ASSERT_TRUE(upper) << upper.error();
   EXPECT_EQ(upper->pipe_id, kUuid);
   for (const std::string bad : {
@@ -106,14 +106,14 @@ TEST(LaunchConfigParsing, ParentPidRange) {
   EXPECT_EQ(pid_of("+42"), "42");
   EXPECT_EQ(pid_of("4294967295"), "4294967295");
   EXPECT_EQ(pid_of("0004"), "4");
-  for (const std::string bad : {"0", "+0", "-1", "4294967296", "99999999999999999999", "+", "", "12a", " 12", "++1", "1.0"}) {
+  for (const std::string bad :
+       {"0", "+0", "-1", "4294967296", "99999999999999999999", "+", "", "12a", " 12", "++1", "1.0"}) {
     EXPECT_EQ(pid_of(bad), "invalid parent process ID") << bad;
   }
 }
 
 TEST(LaunchConfigParsing, RepeatedOptionsTakeTheLastValidValue) {
-  const auto config =
-      parse({"--parent-pid", "5", "--pipe-id", kUuid, "--nonce", kNonce, "--parent-pid", "6"});
+  const auto config = parse({"--parent-pid", "5", "--pipe-id", kUuid, "--nonce", kNonce, "--parent-pid", "6"});
   ASSERT_TRUE(config) << config.error();
   EXPECT_EQ(config->parent_pid, 6u);
   EXPECT_EQ(error_of({"--parent-pid", "x", "--pipe-id", kUuid, "--nonce", kNonce, "--parent-pid", "6"}),

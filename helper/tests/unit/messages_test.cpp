@@ -29,9 +29,9 @@ std::string decode_error(std::string_view bytes, Sender sender = Sender::client)
 // Frame = 4-byte little-endian length, then the body.
 std::string frame_hex(const HelperEnvelope& envelope) {
   auto body = encode_envelope(envelope);
-  std::vector<std::uint8_t> frame = {static_cast<std::uint8_t>(body.size()), static_cast<std::uint8_t>(body.size() >> 8),
-                                     static_cast<std::uint8_t>(body.size() >> 16),
-                                     static_cast<std::uint8_t>(body.size() >> 24)};
+  std::vector<std::uint8_t> frame = {
+      static_cast<std::uint8_t>(body.size()), static_cast<std::uint8_t>(body.size() >> 8),
+      static_cast<std::uint8_t>(body.size() >> 16), static_cast<std::uint8_t>(body.size() >> 24)};
   frame.insert(frame.end(), body.begin(), body.end());
   return to_hex(frame);
 }
@@ -161,19 +161,19 @@ TEST(EnvelopeEncoding, MediaCapabilitiesStartsWithOkAndSortsReasons) {
   caps.encoders = {EncoderInfo{"x264enc", true, "software", "p", "cbr", ""}, EncoderInfo{}};
   const std::string expected =
       "08 01 "
-      "62 7E "                                         // member 12, 126 bytes
-      "60 01 "                                         // 12 ok
-      "10 01 18 01 "                                   // 2, 3
-      "22 07 78 32 36 34 65 6E 63 "                    // 4
-      "2A 07 78 32 36 34 65 6E 63 "                    // 5
-      "32 01 70 "                                      // 6
+      "62 7E "                                                  // member 12, 126 bytes
+      "60 01 "                                                  // 12 ok
+      "10 01 18 01 "                                            // 2, 3
+      "22 07 78 32 36 34 65 6E 63 "                             // 4
+      "2A 07 78 32 36 34 65 6E 63 "                             // 5
+      "32 01 70 "                                               // 6
       "3A 10 0A 0B 73 79 73 74 65 6D 41 75 64 69 6F 12 01 73 "  // 7 systemAudio
       "3A 1B 0A 16 77 69 6E 64 6F 77 73 47 72 61 70 68 69 63 73 43 61 70 74 75 72 65 12 01 77 "
-      "42 01 31 "                                      // 8
-      "4A 08 73 6F 66 74 77 61 72 65 "                 // 9
-      "52 04 73 61 66 65 "                             // 10
+      "42 01 31 "                       // 8
+      "4A 08 73 6F 66 74 77 61 72 65 "  // 9
+      "52 04 73 61 66 65 "              // 10
       "5A 1D 0A 07 78 32 36 34 65 6E 63 10 01 1A 08 73 6F 66 74 77 61 72 65 22 01 70 2A 03 63 62 72 "
-      "5A 00";                                         // 11, the empty record too
+      "5A 00";  // 11, the empty record too
   EXPECT_EQ(to_hex(encode_envelope(event(caps))), expected);
   // Read back by the client side, every field survives.
   const auto body = encode_envelope(event(caps));
@@ -243,8 +243,9 @@ TEST(ErrorCodes, TextsRetryFlagsAndFixedMessages) {
   EXPECT_EQ(std::get<HelperError>(error_reply("a", HelperErrorCode::contract_version_unsupported).payload).message,
             "native helper contract version is unsupported");
   const auto failure = error_event(HelperErrorCode::media_pipeline_failed, "gone");
-  EXPECT_EQ(to_hex(encode_envelope(failure)),
-            "08 01 A2 01 1F 0A 15 4D 45 44 49 41 5F 50 49 50 45 4C 49 4E 45 5F 46 41 49 4C 45 44 12 04 67 6F 6E 65 18 01");
+  EXPECT_EQ(
+      to_hex(encode_envelope(failure)),
+      "08 01 A2 01 1F 0A 15 4D 45 44 49 41 5F 50 49 50 45 4C 49 4E 45 5F 46 41 49 4C 45 44 12 04 67 6F 6E 65 18 01");
 }
 
 TEST(StatusBuilders, RepliesAndEvents) {

@@ -38,7 +38,8 @@ TEST(ProtoVarint, MinimalAndLongForms) {
 }
 
 TEST(ProtoVarint, TenthByteCarriesOnlyTheTopBit) {
-  EXPECT_EQ(read_varint_outcome("FF FF FF FF FF FF FF FF FF 01"), std::to_string(std::numeric_limits<std::uint64_t>::max()));
+  EXPECT_EQ(read_varint_outcome("FF FF FF FF FF FF FF FF FF 01"),
+            std::to_string(std::numeric_limits<std::uint64_t>::max()));
   EXPECT_EQ(read_varint_outcome("80 80 80 80 80 80 80 80 80 01"), "9223372036854775808");
   EXPECT_EQ(read_varint_outcome("FF FF FF FF FF FF FF FF FF 02"), "varint overflow");
   EXPECT_EQ(read_varint_outcome("80 80 80 80 80 80 80 80 80 80 00"), "varint overflow");  // 11 bytes
@@ -96,10 +97,10 @@ TEST(ProtoWireTypes, GroupsAndUnassignedTypes) {
 }
 
 TEST(ProtoWireTypes, KnownFieldsMustHaveTheirOwnType) {
-  EXPECT_EQ(client_decode_error("0A 01 01 5A 00"), "unexpected protobuf wire type");  // version as bytes
-  EXPECT_EQ(client_decode_error("10 01 5A 00"), "unexpected protobuf wire type");     // request ID as varint
-  EXPECT_EQ(client_decode_error("50 01"), "unexpected protobuf wire type");           // member as varint
-  EXPECT_EQ(client_decode_error("52 02 08 01"), "unexpected protobuf wire type");     // nonce as varint
+  EXPECT_EQ(client_decode_error("0A 01 01 5A 00"), "unexpected protobuf wire type");        // version as bytes
+  EXPECT_EQ(client_decode_error("10 01 5A 00"), "unexpected protobuf wire type");           // request ID as varint
+  EXPECT_EQ(client_decode_error("50 01"), "unexpected protobuf wire type");                 // member as varint
+  EXPECT_EQ(client_decode_error("52 02 08 01"), "unexpected protobuf wire type");           // nonce as varint
   EXPECT_EQ(client_decode_error("52 05 15 01 00 00 00"), "unexpected protobuf wire type");  // pid as fixed32
 }
 
@@ -131,7 +132,7 @@ TEST(ProtoLengths, LengthsThatWouldWrapAroundOverflow) {
 TEST(ProtoStrings, Utf8IsCheckedBytesAreNot) {
   EXPECT_EQ(client_decode_error("12 02 C3 28 5A 00"), "invalid UTF-8");
   EXPECT_EQ(client_decode_error("12 03 ED A0 80 5A 00"), "invalid UTF-8");  // a surrogate
-  const auto data = hex("52 06 0A 04 FF FE 00 C3");  // the nonce is bytes: any content
+  const auto data = hex("52 06 0A 04 FF FE 00 C3");                         // the nonce is bytes: any content
   const auto envelope = decode_envelope(data, Sender::client);
   ASSERT_TRUE(envelope);
   EXPECT_EQ(std::get<Authenticate>(envelope->payload).nonce, hex("FF FE 00 C3"));

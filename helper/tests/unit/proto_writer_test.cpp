@@ -51,8 +51,7 @@ TEST(ProtoWriterScalars, ValuesAreWritten) {
   writer.write_string(4, "ok");
   const std::uint8_t raw[] = {0x00, 0xFF};
   writer.write_bytes(5, raw);
-  EXPECT_EQ(to_hex(writer.bytes()),
-            "08 FF FF FF FF 0F 10 80 80 80 80 80 80 80 80 80 01 18 01 22 02 6F 6B 2A 02 00 FF");
+  EXPECT_EQ(to_hex(writer.bytes()), "08 FF FF FF FF 0F 10 80 80 80 80 80 80 80 80 80 01 18 01 22 02 6F 6B 2A 02 00 FF");
 }
 
 TEST(ProtoWriterScalars, DoublesAreLittleEndianAndNegativeZeroIsWritten) {

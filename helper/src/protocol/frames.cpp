@@ -1,0 +1,128 @@
+#include "protocol/frames.h"
+
+#include <array>
+
+namespace corvane::protocol {
+
+namespace {
+
+TransportError invalid_length() { return TransportError{0, "protobuf frame length is invalid"}; }
+
+std::uint32_t little_endian_length(const std::array<std::uint8_t, kFrameHeader>& header) {
+  return static_cast<std::uint32_t>(header[0]) | (static_cast<std::uint32_t>(header[1]) << 8) |
+         (static_cast<std::uint32_t>(header[2]) << 16) | (static_cast<std::uint32_t>(header[3]) << 24);
+}
+
+bool length_valid(std::uint32_t length) { return length >= 1 && length <= kMaxFrameBody; }
+
+// End of stream while reading: a read of 0 bytes, or the codes of a closed pipe.
+bool is_end_of_stream(const TransportError& error) {
+  return error.os_code == kErrorBrokenPipe || error.os_code == kErrorNoData;
+}
+
+enum class FillOutcome : std::uint8_t { filled, ended, failed };
+
+// Reads exactly buffer.size() bytes, looping over partial reads; no failure is retried.
+FillOutcome fill(FrameStream& stream, std::span<std::uint8_t> buffer, TransportError& error) {
+  std::size_t done = 0;
+  while (done < buffer.size()) {
+    std::size_t got = 0;
+    if (!stream.read(buffer.subspan(done), got, error)) {
+      return is_end_of_stream(error) ? FillOutcome::ended : FillOutcome::failed;
+    }
+    if (got == 0) {
+      return FillOutcome::ended;
+    }
+    done += got;
+  }
+  return FillOutcome::filled;
+}
+
+// Writes all of `bytes`, looping over partial writes.
+bool write_all(FrameStream& stream, std::span<const std::uint8_t> bytes, TransportError& error) {
+  while (!bytes.empty()) {
+    std::size_t written = 0;
+    if (!stream.write(bytes, written, error)) {
+      return false;
+    }
+    if (written == 0) {
+      error = TransportError{0, "failed to write whole buffer"};
+      return false;
+    }
+    bytes = bytes.subspan(written);
+  }
+  return true;
+}
+
+}  // namespace
+
+bool is_disconnect_code(std::uint32_t os_code) {
+  return os_code == kErrorBrokenPipe || os_code == kErrorNoData || os_code == kErrorPipeNotConnected;
+}
+
+Expected<PollState, TransportError> poll_frame(FrameStream& stream) {
+  std::array<std::uint8_t, kFrameHeader> header{};
+  std::size_t copied = 0;
+  std::size_t available = 0;
+  TransportError error;
+  if (!stream.peek(header, copied, available, error)) {
+    return fail(std::move(error));
+  }
+  if (copied < kFrameHeader || available < kFrameHeader) {
+    return PollState::not_ready;
+  }
+  const std::uint32_t length = little_endian_length(header);
+  if (!length_valid(length)) {
+    return fail(invalid_length());
+  }
+  return available >= length + kFrameHeader ? PollState::ready : PollState::not_ready;
+}
+
+Expected<std::variant<HelperEnvelope, Disconnected>, TransportError> read_frame(FrameStream& stream, Sender sender) {
+  std::array<std::uint8_t, kFrameHeader> header{};
+  TransportError error;
+  switch (fill(stream, header, error)) {
+    case FillOutcome::ended:
+      return std::variant<HelperEnvelope, Disconnected>(Disconnected{});
+    case FillOutcome::failed:
+      return fail(std::move(error));
+    case FillOutcome::filled:
+      break;
+  }
+  const std::uint32_t length = little_endian_length(header);
+  if (!length_valid(length)) {
+    return fail(invalid_length());
+  }
+  std::vector<std::uint8_t> body(length);
+  switch (fill(stream, body, error)) {
+    case FillOutcome::ended:
+      return fail(TransportError{0, "failed to fill whole buffer"});
+    case FillOutcome::failed:
+      return fail(std::move(error));
+    case FillOutcome::filled:
+      break;
+  }
+  auto envelope = decode_envelope(body, sender);
+  if (!envelope) {
+    return fail(TransportError{0, std::string(proto_error_message(envelope.error()))});
+  }
+  return std::variant<HelperEnvelope, Disconnected>(std::move(envelope).value());
+}
+
+Expected<Done, TransportError> write_frame(FrameStream& stream, const HelperEnvelope& envelope) {
+  const std::vector<std::uint8_t> body = encode_envelope(envelope);
+  if (body.empty() || body.size() > kMaxFrameBody) {
+    return fail(invalid_length());
+  }
+  const auto size = static_cast<std::uint32_t>(body.size());
+  const std::array<std::uint8_t, kFrameHeader> header = {
+      static_cast<std::uint8_t>(size), static_cast<std::uint8_t>(size >> 8), static_cast<std::uint8_t>(size >> 16),
+      static_cast<std::uint8_t>(size >> 24)};
+  TransportError error;
+  if (!write_all(stream, header, error) || !write_all(stream, body, error)) {
+    return fail(std::move(error));
+  }
+  return Done{};
+}
+
+}  // namespace corvane::protocol

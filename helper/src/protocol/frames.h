@@ -1,0 +1,67 @@
+#pragma once
+// Length-prefixed frames on the helper pipe: a 4-byte little-endian body length (1..1048576), then
+// one encoded HelperEnvelope. The byte stream underneath is a seam: the pipe in the helper, memory in tests.
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <string>
+#include <variant>
+#include <vector>
+
+#include "protocol/messages.h"
+
+namespace corvane::protocol {
+
+// Largest frame body; the pipe's buffers hold one such frame with its header.
+inline constexpr std::size_t kMaxFrameBody = 1048576;
+inline constexpr std::size_t kFrameHeader = 4;
+
+// System codes that a stream reports when the other end has gone.
+inline constexpr std::uint32_t kErrorBrokenPipe = 109;
+inline constexpr std::uint32_t kErrorNoData = 232;
+inline constexpr std::uint32_t kErrorPipeNotConnected = 233;
+
+// A failure of the transport: the system code (0 when the failure is not the system's) and its text.
+struct TransportError {
+  std::uint32_t os_code = 0;
+  std::string message;
+};
+
+// The connected byte stream under the frames. Each call reports a system failure as a TransportError
+// whose message is the system text + " (os error N)".
+class FrameStream {
+ public:
+  FrameStream() = default;
+  FrameStream(const FrameStream&) = delete;
+  FrameStream& operator=(const FrameStream&) = delete;
+  virtual ~FrameStream() = default;
+
+  // Copies up to buffer.size() waiting bytes without consuming them; never blocks.
+  virtual bool peek(std::span<std::uint8_t> buffer, std::size_t& copied, std::size_t& available,
+                    TransportError& error) = 0;
+  // Reads at least one byte unless the stream ended (`got` 0); blocks until then.
+  virtual bool read(std::span<std::uint8_t> buffer, std::size_t& got, TransportError& error) = 0;
+  // Writes some of `bytes` and reports how many; blocks until then.
+  virtual bool write(std::span<const std::uint8_t> bytes, std::size_t& written, TransportError& error) = 0;
+};
+
+// What the non-blocking poll saw.
+enum class PollState : std::uint8_t { not_ready, ready };
+
+// The client closed its end before a new frame began.
+struct Disconnected {};
+
+// Reports whether one whole frame is waiting, without consuming anything.
+Expected<PollState, TransportError> poll_frame(FrameStream& stream);
+
+// Reads and decodes one frame from `sender`; blocks until the whole frame has arrived.
+Expected<std::variant<HelperEnvelope, Disconnected>, TransportError> read_frame(FrameStream& stream, Sender sender);
+
+// Encodes and writes one frame; blocks until all of it was written.
+Expected<Done, TransportError> write_frame(FrameStream& stream, const HelperEnvelope& envelope);
+
+// True when a system code means the other end has gone (broken pipe, no data, not connected).
+bool is_disconnect_code(std::uint32_t os_code);
+
+}  // namespace corvane::protocol
