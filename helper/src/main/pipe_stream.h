@@ -1,0 +1,31 @@
+#pragma once
+// The frame stream over a connected named-pipe handle (either end).
+
+#include <windows.h>
+
+#include "main/handles.h"
+#include "protocol/frames.h"
+
+namespace corvane::helper {
+
+// Peek, read and write on a byte-mode pipe; owns the handle.
+class PipeStream final : public protocol::FrameStream {
+ public:
+  explicit PipeStream(UniqueFileHandle pipe) : pipe_(std::move(pipe)) {}
+
+  bool peek(std::span<std::uint8_t> buffer, std::size_t& copied, std::size_t& available,
+            protocol::TransportError& error) override;
+  bool read(std::span<std::uint8_t> buffer, std::size_t& got, protocol::TransportError& error) override;
+  bool write(std::span<const std::uint8_t> bytes, std::size_t& written, protocol::TransportError& error) override;
+
+  HANDLE handle() const noexcept { return pipe_.get(); }
+  // Server end: disconnects the client, then closes the handle.
+  void disconnect_and_close() noexcept;
+  // Closes the handle (client end).
+  void close() noexcept { pipe_.reset(); }
+
+ private:
+  UniqueFileHandle pipe_;
+};
+
+}  // namespace corvane::helper
