@@ -7,7 +7,11 @@
 #include <vector>
 
 #include "common/unicode.h"
+#include "main/helper_services.h"
 #include "main/launch_config.h"
+#include "main/pipe_server.h"
+#include "main/pipe_stream.h"
+#include "main/session.h"
 
 namespace {
 
@@ -46,6 +50,26 @@ std::vector<corvane::helper::CommandLineArgument> utf8_arguments(int argc, wchar
   return arguments;
 }
 
+// Start-up after parsing: parent check, pipe, client check, then the session.
+corvane::Status serve(const corvane::helper::LaunchConfig& config) {
+  using namespace corvane::helper;
+  auto parent = verify_parent(config.parent_pid);
+  if (!parent) {
+    return corvane::fail(parent.error());
+  }
+  auto pipe = create_restricted_pipe(config.pipe_id);
+  if (!pipe) {
+    return corvane::fail(pipe.error());
+  }
+  auto client = accept_parent_client(std::move(pipe).value(), *parent);
+  if (!client) {
+    return corvane::fail(client.error());
+  }
+  PipeStream stream(std::move(client).value());
+  HelperServices services;
+  return run_session(stream, [&stream] { stream.disconnect_and_close(); }, config, services);
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
@@ -55,6 +79,10 @@ int wmain(int argc, wchar_t** argv) {
     write_error_line(config.error());
     return 1;
   }
-  write_error_line("the helper session is not available in this build");
-  return 1;
+  const auto served = serve(*config);
+  if (!served) {
+    write_error_line(served.error());
+    return 1;
+  }
+  return 0;
 }

@@ -52,6 +52,9 @@ bool PipeStream::write(std::span<const std::uint8_t> bytes, std::size_t& written
 
 void PipeStream::disconnect_and_close() noexcept {
   if (pipe_) {
+    // Disconnecting discards what the client has not read yet: a last reply (an authentication
+    // failure, say) must reach the client first. Returns at once when the client has gone.
+    FlushFileBuffers(pipe_.get());
     DisconnectNamedPipe(pipe_.get());
     pipe_.reset();
   }

@@ -19,7 +19,7 @@ class PipeStream final : public protocol::FrameStream {
   bool write(std::span<const std::uint8_t> bytes, std::size_t& written, protocol::TransportError& error) override;
 
   HANDLE handle() const noexcept { return pipe_.get(); }
-  // Server end: disconnects the client, then closes the handle.
+  // Server end: waits until the client has read what was written, disconnects it, closes the handle.
   void disconnect_and_close() noexcept;
   // Closes the handle (client end).
   void close() noexcept { pipe_.reset(); }

@@ -1,34 +1,17 @@
 #include "child_process.h"
 
-#include <thread>
-
 namespace corvane::testing {
 
 namespace {
 
-// Owns a handle for the length of a test step.
-struct ScopedHandle {
-  HANDLE handle = nullptr;
-  ScopedHandle() = default;
-  ScopedHandle(const ScopedHandle&) = delete;
-  ScopedHandle& operator=(const ScopedHandle&) = delete;
-  ~ScopedHandle() { reset(); }
-  void reset() {
-    if (handle != nullptr && handle != INVALID_HANDLE_VALUE) {
-      CloseHandle(handle);
-    }
-    handle = nullptr;
-  }
-};
-
-std::string read_all(HANDLE pipe) {
-  std::string text;
+// Reads a pipe to its end, then closes it.
+void drain(HANDLE pipe, std::string* text) {
   char buffer[4096];
   DWORD got = 0;
   while (ReadFile(pipe, buffer, sizeof buffer, &got, nullptr) && got > 0) {
-    text.append(buffer, got);
+    text->append(buffer, got);
   }
-  return text;
+  CloseHandle(pipe);
 }
 
 }  // namespace
@@ -66,7 +49,7 @@ std::wstring quote_argument(const std::wstring& argument) {
   return quoted;
 }
 
-ChildOutcome run_child(const std::wstring& program, const std::vector<std::wstring>& arguments, DWORD time_limit_ms) {
+ChildProcess::ChildProcess(const std::wstring& program, const std::vector<std::wstring>& arguments) {
   const std::wstring path = executable_directory() + program;
   std::wstring command_line = quote_argument(path);
   for (const auto& argument : arguments) {
@@ -75,45 +58,83 @@ ChildOutcome run_child(const std::wstring& program, const std::vector<std::wstri
   }
 
   SECURITY_ATTRIBUTES inherit{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
-  ScopedHandle out_read, out_write, err_read, err_write;
-  ChildOutcome outcome;
-  if (!CreatePipe(&out_read.handle, &out_write.handle, &inherit, 0) ||
-      !CreatePipe(&err_read.handle, &err_write.handle, &inherit, 0)) {
-    return outcome;
+  HANDLE out_read = nullptr, out_write = nullptr, err_read = nullptr, err_write = nullptr;
+  if (!CreatePipe(&out_read, &out_write, &inherit, 0)) {
+    start_error_ = "CreatePipe failed";
+    return;
   }
-  SetHandleInformation(out_read.handle, HANDLE_FLAG_INHERIT, 0);
-  SetHandleInformation(err_read.handle, HANDLE_FLAG_INHERIT, 0);
+  if (!CreatePipe(&err_read, &err_write, &inherit, 0)) {
+    CloseHandle(out_read);
+    CloseHandle(out_write);
+    start_error_ = "CreatePipe failed";
+    return;
+  }
+  SetHandleInformation(out_read, HANDLE_FLAG_INHERIT, 0);
+  SetHandleInformation(err_read, HANDLE_FLAG_INHERIT, 0);
 
   STARTUPINFOW startup{};
   startup.cb = sizeof startup;
   startup.dwFlags = STARTF_USESTDHANDLES;
   startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
-  startup.hStdOutput = out_write.handle;
-  startup.hStdError = err_write.handle;
+  startup.hStdOutput = out_write;
+  startup.hStdError = err_write;
   PROCESS_INFORMATION info{};
-  if (!CreateProcessW(path.c_str(), command_line.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup,
-                      &info)) {
-    outcome.standard_error = "CreateProcessW failed: " + std::to_string(GetLastError());
+  const BOOL created = CreateProcessW(path.c_str(), command_line.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr,
+                                      &startup, &info);
+  const DWORD create_error = GetLastError();
+  CloseHandle(out_write);
+  CloseHandle(err_write);
+  if (!created) {
+    CloseHandle(out_read);
+    CloseHandle(err_read);
+    start_error_ = "CreateProcessW failed: " + std::to_string(create_error);
+    return;
+  }
+  CloseHandle(info.hThread);
+  process_ = info.hProcess;
+  pid_ = info.dwProcessId;
+  // Both streams are drained while the child runs, so a chatty child cannot block on a full pipe.
+  output_reader_ = std::thread(drain, out_read, output_.get());
+  error_reader_ = std::thread(drain, err_read, error_.get());
+}
+
+ChildProcess::~ChildProcess() {
+  if (process_ != nullptr) {
+    wait(0);
+  }
+}
+
+bool ChildProcess::exited() const { return process_ == nullptr || WaitForSingleObject(process_, 0) == WAIT_OBJECT_0; }
+
+ChildOutcome ChildProcess::wait(DWORD time_limit_ms) {
+  ChildOutcome outcome;
+  if (process_ == nullptr) {
+    outcome.standard_error = start_error_;
     return outcome;
   }
-  ScopedHandle process, thread;
-  process.handle = info.hProcess;
-  thread.handle = info.hThread;
-  out_write.reset();
-  err_write.reset();
-
-  // Both streams are drained while the child runs, so a chatty child cannot block on a full pipe.
-  std::thread error_reader([&] { outcome.standard_error = read_all(err_read.handle); });
-  std::thread output_reader([&] { outcome.standard_output = read_all(out_read.handle); });
-  outcome.finished = WaitForSingleObject(process.handle, time_limit_ms) == WAIT_OBJECT_0;
+  outcome.finished = WaitForSingleObject(process_, time_limit_ms) == WAIT_OBJECT_0;
   if (!outcome.finished) {
-    TerminateProcess(process.handle, 255);
-    WaitForSingleObject(process.handle, INFINITE);
+    TerminateProcess(process_, 255);
+    WaitForSingleObject(process_, INFINITE);
   }
-  error_reader.join();
-  output_reader.join();
-  GetExitCodeProcess(process.handle, &outcome.exit_code);
+  if (output_reader_.joinable()) {
+    output_reader_.join();
+  }
+  if (error_reader_.joinable()) {
+    error_reader_.join();
+  }
+  GetExitCodeProcess(process_, &outcome.exit_code);
+  CloseHandle(process_);
+  process_ = nullptr;
+  outcome.standard_output = *output_;
+  outcome.standard_error = *error_;
   return outcome;
+}
+
+ChildOutcome run_child(const std::wstring& program, const std::vector<std::wstring>& arguments,
+                       DWORD time_limit_ms) {
+  ChildProcess child(program, arguments);
+  return child.wait(time_limit_ms);
 }
 
 }  // namespace corvane::testing

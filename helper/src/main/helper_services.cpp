@@ -1,0 +1,53 @@
+#include "main/helper_services.h"
+
+namespace corvane::helper {
+
+namespace {
+
+// CREATE_WAITABLE_TIMER_HIGH_RESOLUTION, missing from older SDK headers.
+constexpr DWORD kHighResolutionTimer = 0x00000002;
+// 8 ms in the timer's 100 ns units; negative means relative to now.
+constexpr LONGLONG kIdleWait100ns = -80000;
+
+}  // namespace
+
+HelperServices::HelperServices()
+    : idle_timer_(CreateWaitableTimerExW(nullptr, nullptr, kHighResolutionTimer, TIMER_ALL_ACCESS)) {}
+
+protocol::MediaCapabilities HelperServices::build_media_capabilities() {
+  protocol::MediaCapabilities report;
+  report.ok = true;
+  report.always_true = true;
+  report.unavailable_reasons = {{"systemAudio", kNotAvailable}, {"windowsGraphicsCapture", kNotAvailable}};
+  return report;
+}
+
+Result<std::vector<protocol::CaptureSource>> HelperServices::list_capture_sources() { return fail(kNotAvailable); }
+
+Result<BroadcastStarted> HelperServices::start_broadcast(const protocol::StartBroadcast& /*request*/,
+                                                         std::uint32_t /*parent_pid*/) {
+  return fail(kNotAvailable);
+}
+
+Result<std::string> HelperServices::update_broadcast_profile(const protocol::UpdateBroadcastProfile& /*request*/) {
+  return fail(kNotAvailable);
+}
+
+Result<std::unique_ptr<ChordMonitorHandle>> HelperServices::start_key_chord_monitor(
+    const std::vector<std::uint32_t>& /*keys*/, EventSender<ChordTransition> /*sender*/) {
+  return fail(kNotAvailable);
+}
+
+void HelperServices::idle_wait() {
+  if (idle_timer_) {
+    LARGE_INTEGER due{};
+    due.QuadPart = kIdleWait100ns;
+    if (SetWaitableTimer(idle_timer_.get(), &due, 0, nullptr, nullptr, FALSE) &&
+        WaitForSingleObject(idle_timer_.get(), INFINITE) == WAIT_OBJECT_0) {
+      return;
+    }
+  }
+  Sleep(8);
+}
+
+}  // namespace corvane::helper

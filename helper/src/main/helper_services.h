@@ -1,0 +1,34 @@
+#pragma once
+// The helper's dispatch table: the session's operations wired to the subsystems of this build.
+
+#include "main/handles.h"
+#include "main/session.h"
+
+namespace corvane::helper {
+
+// What a command answers while its subsystem is not part of the build.
+inline constexpr const char* kNotAvailable = "not available in this build";
+
+// SessionServices of the real helper process.
+class HelperServices final : public SessionServices {
+ public:
+  HelperServices();
+
+  void load_media_runtime() override {}
+  protocol::MediaCapabilities build_media_capabilities() override;
+  Result<std::vector<protocol::CaptureSource>> list_capture_sources() override;
+  Result<BroadcastStarted> start_broadcast(const protocol::StartBroadcast& request, std::uint32_t parent_pid) override;
+  Result<std::string> update_broadcast_profile(const protocol::UpdateBroadcastProfile& request) override;
+  void stop_broadcast() override {}
+  SupervisionEvent supervise_broadcast() override { return {}; }
+  void release_media() override {}
+  Result<std::unique_ptr<ChordMonitorHandle>> start_key_chord_monitor(const std::vector<std::uint32_t>& keys,
+                                                                      EventSender<ChordTransition> sender) override;
+  // Sleeps 8 ms on a high-resolution waitable timer (a plain Sleep where none exists).
+  void idle_wait() override;
+
+ private:
+  UniqueHandle idle_timer_;
+};
+
+}  // namespace corvane::helper

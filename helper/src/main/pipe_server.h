@@ -1,0 +1,32 @@
+#pragma once
+// The helper's side of the pipe: parent verification, the restricted pipe, accepting only the parent.
+
+#include <cstdint>
+#include <string>
+
+#include "common/result.h"
+#include "main/handles.h"
+
+namespace corvane::helper {
+
+// Pipe buffer sizes: one largest frame (1048576 body bytes) with its 4-byte header.
+inline constexpr DWORD kPipeBufferSize = 1048580;
+// PIPE_ACCESS_DUPLEX | FILE_FLAG_FIRST_PIPE_INSTANCE | FILE_FLAG_WRITE_THROUGH.
+inline constexpr DWORD kPipeOpenMode = 0x80080003;
+// PIPE_TYPE_BYTE | PIPE_READMODE_BYTE | PIPE_WAIT | PIPE_REJECT_REMOTE_CLIENTS.
+inline constexpr DWORD kPipeMode = 0x00000008;
+
+// Confirms from a process snapshot that `parent_pid` started this process; yields that parent's ID.
+Result<std::uint32_t> verify_parent(std::uint32_t parent_pid);
+
+// The SDDL text that lets only `user_sid` (and nobody by inheritance) use the pipe.
+std::wstring restricted_pipe_sddl(const std::wstring& user_sid);
+
+// Creates the one instance of "\\.\pipe\corvane-media-<pipe_id>" that only this user can open.
+Result<UniqueFileHandle> create_restricted_pipe(const std::string& pipe_id);
+
+// Waits for the one client and keeps it only if its process is the verified parent; otherwise the
+// pipe is disconnected and closed.
+Result<UniqueFileHandle> accept_parent_client(UniqueFileHandle pipe, std::uint32_t parent_pid);
+
+}  // namespace corvane::helper
