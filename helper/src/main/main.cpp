@@ -67,7 +67,8 @@ corvane::Status serve(const corvane::helper::LaunchConfig& config) {
   }
   PipeStream stream(std::move(client).value());
   HelperServices services;
-  return run_session(stream, [&stream] { stream.disconnect_and_close(); }, config, services);
+  return run_session(
+      stream, [&stream] { stream.disconnect_and_close(); }, config, services);
 }
 
 }  // namespace

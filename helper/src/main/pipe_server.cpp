@@ -88,8 +88,8 @@ Result<UniqueFileHandle> create_restricted_pipe(const std::string& pipe_id) {
   const UniqueLocalMemory owned_descriptor(descriptor);
   SECURITY_ATTRIBUTES attributes{sizeof(SECURITY_ATTRIBUTES), descriptor, FALSE};
   const std::wstring name = utf8_to_utf16<wchar_t>("\\\\.\\pipe\\corvane-media-" + pipe_id);
-  UniqueFileHandle pipe(CreateNamedPipeW(name.c_str(), kPipeOpenMode, kPipeMode, 1, kPipeBufferSize, kPipeBufferSize,
-                                         0, &attributes));
+  UniqueFileHandle pipe(
+      CreateNamedPipeW(name.c_str(), kPipeOpenMode, kPipeMode, 1, kPipeBufferSize, kPipeBufferSize, 0, &attributes));
   if (!pipe) {
     return fail(kContext + last_error_text());
   }

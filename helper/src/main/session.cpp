@@ -185,8 +185,8 @@ class Session {
         },
         envelope.payload);
     if (!reply) {
-      return "read helper command: " + std::string(protocol::proto_error_message(
-                                             protocol::ProtoError::envelope_command_missing));
+      return "read helper command: " +
+             std::string(protocol::proto_error_message(protocol::ProtoError::envelope_command_missing));
     }
     return write_reply(pipe_, *reply);
   }
@@ -260,9 +260,8 @@ class Session {
   SessionServices& services_;
   ChordFunction ptt_{make_event_channel<ChordTransition>(), nullptr, status_word::global_ptt_enabled,
                      status_word::global_ptt_disabled, HelperErrorCode::global_ptt_configuration_failed};
-  ChordFunction microphone_{make_event_channel<ChordTransition>(), nullptr,
-                            status_word::microphone_shortcut_enabled, status_word::microphone_shortcut_disabled,
-                            HelperErrorCode::microphone_shortcut_failed};
+  ChordFunction microphone_{make_event_channel<ChordTransition>(), nullptr, status_word::microphone_shortcut_enabled,
+                            status_word::microphone_shortcut_disabled, HelperErrorCode::microphone_shortcut_failed};
 };
 
 }  // namespace

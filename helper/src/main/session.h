@@ -63,8 +63,8 @@ class SessionServices {
   // Releases the broadcast engine: stops any broadcast and unloads the media runtime.
   virtual void release_media() = 0;
   // Starts watching a chord; transitions go to `sender`.
-  virtual Result<std::unique_ptr<ChordMonitorHandle>> start_key_chord_monitor(
-      const std::vector<std::uint32_t>& keys, EventSender<ChordTransition> sender) = 0;
+  virtual Result<std::unique_ptr<ChordMonitorHandle>> start_key_chord_monitor(const std::vector<std::uint32_t>& keys,
+                                                                              EventSender<ChordTransition> sender) = 0;
   // The pause of a loop iteration that found nothing to do (8 ms).
   virtual void idle_wait() = 0;
 };

@@ -1,13 +1,13 @@
 // Measures the real helper over its real pipe under Wine (figures only, no pass condition):
 // StopBroadcast -> "idle" round trips with and without a pause between commands, and a soak of many
 // commands on one connection with the helper's handle count and private bytes before and after.
-#include <windows.h>
 #include <psapi.h>
+#include <windows.h>
 
 #include <algorithm>
 #include <chrono>
-#include <cstring>
 #include <cstdio>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -87,8 +87,8 @@ bool stop_round_trip(HelperConnection& connection, int index) {
 void report(const char* name, std::vector<double> micros) {
   std::sort(micros.begin(), micros.end());
   auto at = [&](double q) { return micros[static_cast<std::size_t>(q * static_cast<double>(micros.size() - 1))]; };
-  std::printf("%-34s n=%zu p50=%.0f us p90=%.0f us p99=%.0f us max=%.0f us\n", name, micros.size(), at(0.5),
-              at(0.9), at(0.99), micros.back());
+  std::printf("%-34s n=%zu p50=%.0f us p90=%.0f us p99=%.0f us max=%.0f us\n", name, micros.size(), at(0.5), at(0.9),
+              at(0.99), micros.back());
 }
 
 std::vector<double> round_trips(HelperConnection& connection, int count, DWORD pause_ms) {

@@ -79,8 +79,8 @@ ChildProcess::ChildProcess(const std::wstring& program, const std::vector<std::w
   startup.hStdOutput = out_write;
   startup.hStdError = err_write;
   PROCESS_INFORMATION info{};
-  const BOOL created = CreateProcessW(path.c_str(), command_line.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr,
-                                      &startup, &info);
+  const BOOL created =
+      CreateProcessW(path.c_str(), command_line.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &info);
   const DWORD create_error = GetLastError();
   CloseHandle(out_write);
   CloseHandle(err_write);
@@ -131,8 +131,7 @@ ChildOutcome ChildProcess::wait(DWORD time_limit_ms) {
   return outcome;
 }
 
-ChildOutcome run_child(const std::wstring& program, const std::vector<std::wstring>& arguments,
-                       DWORD time_limit_ms) {
+ChildOutcome run_child(const std::wstring& program, const std::vector<std::wstring>& arguments, DWORD time_limit_ms) {
   ChildProcess child(program, arguments);
   return child.wait(time_limit_ms);
 }

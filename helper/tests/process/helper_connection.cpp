@@ -45,17 +45,17 @@ HelperConnection::HelperConnection(std::optional<DWORD> parent_pid, std::optiona
     : secrets_(secrets ? *secrets : fresh_secrets()) {
   const DWORD parent = parent_pid ? *parent_pid : GetCurrentProcessId();
   helper_ = std::make_unique<ChildProcess>(
-      L"corvane_media_helper.exe", std::vector<std::wstring>{L"--pipe-id", secrets_.pipe_id, L"--nonce",
-                                                             secrets_.nonce_hex, L"--parent-pid",
-                                                             std::to_wstring(parent)});
+      L"corvane_media_helper.exe",
+      std::vector<std::wstring>{L"--pipe-id", secrets_.pipe_id, L"--nonce", secrets_.nonce_hex, L"--parent-pid",
+                                std::to_wstring(parent)});
 }
 
 bool HelperConnection::connect() {
   const std::wstring name = pipe_name_for(secrets_.pipe_id);
   // Bounded: about 60 s in 50 ms steps, and never longer than the helper lives.
   for (int attempt = 0; attempt < 1200; ++attempt) {
-    HANDLE pipe =
-        CreateFileW(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE pipe = CreateFileW(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
     if (pipe != INVALID_HANDLE_VALUE) {
       pipe_ = std::make_unique<helper::PipeStream>(helper::UniqueFileHandle(pipe));
       return true;

@@ -11,8 +11,8 @@ int wmain(int argc, wchar_t** argv) {
   }
   const std::wstring name = std::wstring(L"\\\\.\\pipe\\corvane-media-") + argv[1];
   for (int attempt = 0; attempt < 1200; ++attempt) {  // about 60 s at most
-    HANDLE pipe =
-        CreateFileW(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE pipe = CreateFileW(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
     if (pipe != INVALID_HANDLE_VALUE) {
       DWORD written = 0;
       WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), "connected\n", 10, &written, nullptr);

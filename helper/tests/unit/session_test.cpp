@@ -18,14 +18,16 @@ class ScriptedPipe : public protocol::FrameStream {
  public:
   std::deque<std::uint8_t> incoming;
   std::vector<std::uint8_t> written;
-  bool client_stays = false;                        // peek reports "not ready" instead of a broken pipe
+  bool client_stays = false;  // peek reports "not ready" instead of a broken pipe
   std::uint32_t gone_code = protocol::kErrorBrokenPipe;
   std::optional<protocol::TransportError> peek_failure;
-  std::optional<std::size_t> fail_writes_after;     // number of successful writes before failing
+  std::optional<std::size_t> fail_writes_after;  // number of successful writes before failing
   std::size_t writes = 0;
 
   void add_frame(const HelperEnvelope& envelope) { add_bytes(frame_of(protocol::encode_envelope(envelope))); }
-  void add_bytes(const std::vector<std::uint8_t>& bytes) { incoming.insert(incoming.end(), bytes.begin(), bytes.end()); }
+  void add_bytes(const std::vector<std::uint8_t>& bytes) {
+    incoming.insert(incoming.end(), bytes.begin(), bytes.end());
+  }
 
   static std::vector<std::uint8_t> frame_of(const std::vector<std::uint8_t>& body) {
     std::vector<std::uint8_t> frame;
@@ -188,8 +190,7 @@ LaunchConfig test_config() {
 
 protocol::Authenticate valid_authenticate() {
   const LaunchConfig config = test_config();
-  return protocol::Authenticate{std::vector<std::uint8_t>(config.nonce.begin(), config.nonce.end()),
-                                config.parent_pid};
+  return protocol::Authenticate{std::vector<std::uint8_t>(config.nonce.begin(), config.nonce.end()), config.parent_pid};
 }
 
 // Runs a whole session over the scripted pipe; counts how often the pipe was closed.
@@ -298,12 +299,21 @@ TEST(SessionAuthentication, FailuresBeforeServingOnlyCloseThePipe) {
   };
   const std::vector<Case> cases = {
       {[](ScriptedPipe&) {}, "client disconnected before authentication", 0},
-      {[](ScriptedPipe& p) { p.add_bytes({0x03, 0x00, 0x00}); }, "client disconnected before authentication", 0},
-      {[](ScriptedPipe& p) { p.add_bytes({0x05, 0x00, 0x00, 0x00, 0x08}); },
+      {[](ScriptedPipe& p) {
+         p.add_bytes({0x03, 0x00, 0x00});
+       },
+       "client disconnected before authentication", 0},
+      {[](ScriptedPipe& p) {
+         p.add_bytes({0x05, 0x00, 0x00, 0x00, 0x08});
+       },
        "read authentication command: failed to fill whole buffer", 0},
-      {[](ScriptedPipe& p) { p.add_bytes({0x00, 0x00, 0x00, 0x00}); },
+      {[](ScriptedPipe& p) {
+         p.add_bytes({0x00, 0x00, 0x00, 0x00});
+       },
        "read authentication command: protobuf frame length is invalid", 0},
-      {[](ScriptedPipe& p) { p.add_bytes(ScriptedPipe::frame_of({0x08, 0x01})); },
+      {[](ScriptedPipe& p) {
+         p.add_bytes(ScriptedPipe::frame_of({0x08, 0x01}));
+       },
        "read authentication command: envelope command is missing", 0},
       {[&](ScriptedPipe& p) { p.add_frame(with_version(2, "a")); }, "authentication envelope is invalid", 0},
       {[&](ScriptedPipe& p) { p.add_frame(with_version(1, "")); }, "authentication envelope is invalid", 0},
@@ -364,8 +374,7 @@ TEST(SessionDispatch, CommandsReachTheirOperationsAndRepliesCarryTheRequestId) {
   run.authenticated_with({protocol::reply("c", protocol::GetMediaCapabilities{}),
                           protocol::reply("s", protocol::ListCaptureSources{}),
                           protocol::reply("u", protocol::UpdateBroadcastProfile{}),
-                          protocol::reply("x", protocol::StopBroadcast{}),
-                          protocol::reply("a", valid_authenticate())});
+                          protocol::reply("x", protocol::StopBroadcast{}), protocol::reply("a", valid_authenticate())});
   ASSERT_TRUE(run.run());
   const auto replies = run.pipe.replies();
   ASSERT_EQ(replies.size(), 6u);
@@ -390,10 +399,9 @@ TEST(SessionDispatch, FailuresBecomeErrorsWithTheirCodesAndRetryFlags) {
   ptt.enabled = true;
   protocol::ConfigureMicrophoneShortcut mic;
   mic.enabled = true;
-  run.authenticated_with({protocol::reply("1", protocol::ListCaptureSources{}),
-                          protocol::reply("2", protocol::StartBroadcast{}),
-                          protocol::reply("3", protocol::UpdateBroadcastProfile{}), protocol::reply("4", ptt),
-                          protocol::reply("5", mic)});
+  run.authenticated_with(
+      {protocol::reply("1", protocol::ListCaptureSources{}), protocol::reply("2", protocol::StartBroadcast{}),
+       protocol::reply("3", protocol::UpdateBroadcastProfile{}), protocol::reply("4", ptt), protocol::reply("5", mic)});
   ASSERT_TRUE(run.run());
   const auto replies = run.pipe.replies();
   ASSERT_EQ(replies.size(), 6u);
@@ -401,11 +409,12 @@ TEST(SessionDispatch, FailuresBecomeErrorsWithTheirCodesAndRetryFlags) {
             (protocol::HelperError{"CAPTURE_SOURCE_ENUMERATION_FAILED", "Access is denied. (os error 5)", true}));
   EXPECT_EQ(member<protocol::HelperError>(replies[2]),
             (protocol::HelperError{"BROADCAST_START_FAILED", "GStreamer is unavailable", false}));
-  EXPECT_EQ(member<protocol::HelperError>(replies[3]),
-            (protocol::HelperError{"BROADCAST_PROFILE_UPDATE_FAILED", "the active media pipeline is unavailable", true}));
-  EXPECT_EQ(member<protocol::HelperError>(replies[4]),
-            (protocol::HelperError{"GLOBAL_PTT_CONFIGURATION_FAILED", "virtual key codes must be between 1 and 254",
-                                   false}));
+  EXPECT_EQ(
+      member<protocol::HelperError>(replies[3]),
+      (protocol::HelperError{"BROADCAST_PROFILE_UPDATE_FAILED", "the active media pipeline is unavailable", true}));
+  EXPECT_EQ(
+      member<protocol::HelperError>(replies[4]),
+      (protocol::HelperError{"GLOBAL_PTT_CONFIGURATION_FAILED", "virtual key codes must be between 1 and 254", false}));
   EXPECT_EQ(member<protocol::HelperError>(replies[5]).code, "MICROPHONE_SHORTCUT_FAILED");
 }
 
@@ -457,16 +466,17 @@ TEST(SessionDispatch, TheContractVersionIsCheckedBeforeTheRequestId) {
 TEST(SessionLoop, ItSleepsOnlyWhenNothingWaits) {
   SessionRun run;
   run.pipe.client_stays = true;
-  run.authenticated_with({protocol::reply("1", protocol::StopBroadcast{}), protocol::reply("2", protocol::StopBroadcast{})});
+  run.authenticated_with(
+      {protocol::reply("1", protocol::StopBroadcast{}), protocol::reply("2", protocol::StopBroadcast{})});
   run.services.on_idle = [&] { run.pipe.client_stays = false; };
   ASSERT_TRUE(run.run());
-  EXPECT_EQ(run.services.log,
-            (std::vector<std::string>{"load", "stop broadcast", "stop broadcast", "idle", "stop broadcast",
-                                      "release media", "close pipe"}));
+  EXPECT_EQ(run.services.log, (std::vector<std::string>{"load", "stop broadcast", "stop broadcast", "idle",
+                                                        "stop broadcast", "release media", "close pipe"}));
 }
 
 TEST(SessionLoop, EveryWayOfLeavingIsACleanEnd) {
-  for (const std::uint32_t code : {protocol::kErrorBrokenPipe, protocol::kErrorNoData, protocol::kErrorPipeNotConnected}) {
+  for (const std::uint32_t code :
+       {protocol::kErrorBrokenPipe, protocol::kErrorNoData, protocol::kErrorPipeNotConnected}) {
     SessionRun run;
     run.pipe.gone_code = code;
     run.authenticated_with({});
@@ -603,12 +613,11 @@ TEST(SessionChords, ARejectedConfigurationLeavesTheFunctionDisabled) {
   ASSERT_TRUE(run.run());
   const auto replies = run.pipe.replies();
   ASSERT_EQ(replies.size(), 3u);
-  EXPECT_EQ(member<protocol::HelperError>(replies[2]),
-            (protocol::HelperError{"GLOBAL_PTT_CONFIGURATION_FAILED", "virtual key codes must be between 1 and 254",
-                                   false}));
-  EXPECT_EQ(without_idle(run.services.log),
-            (std::vector<std::string>{"load", "start monitor 1", "stop monitor 1", "stop broadcast", "release media",
-                                      "close pipe"}))
+  EXPECT_EQ(
+      member<protocol::HelperError>(replies[2]),
+      (protocol::HelperError{"GLOBAL_PTT_CONFIGURATION_FAILED", "virtual key codes must be between 1 and 254", false}));
+  EXPECT_EQ(without_idle(run.services.log), (std::vector<std::string>{"load", "start monitor 1", "stop monitor 1",
+                                                                      "stop broadcast", "release media", "close pipe"}))
       << "no monitor is left to stop at the end";
 }
 
@@ -653,8 +662,8 @@ TEST(SessionShutdown, AnErrorStopsTheMicrophoneShortcutFirstAndSkipsTheSeparateS
   protocol::ConfigureMicrophoneShortcut mic;
   mic.enabled = true;
   mic.virtual_key_code = 0x7B;
-  run.authenticated_with(
-      {protocol::reply("p", ptt_on({0x11})), protocol::reply("m", mic), protocol::reply("no/slash", protocol::StopBroadcast{})});
+  run.authenticated_with({protocol::reply("p", ptt_on({0x11})), protocol::reply("m", mic),
+                          protocol::reply("no/slash", protocol::StopBroadcast{})});
   const auto result = run.run();
   ASSERT_FALSE(result);
   EXPECT_EQ(result.error(), "request ID is invalid");

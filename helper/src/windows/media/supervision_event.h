@@ -17,7 +17,7 @@ struct BroadcastFailed {
 };
 
 // Nothing happened, the broadcast ended, statistics are due, a component was switched, or it failed.
-using SupervisionEvent =
-    std::variant<std::monostate, BroadcastEnded, protocol::BroadcastStats, protocol::BroadcastRecovery, BroadcastFailed>;
+using SupervisionEvent = std::variant<std::monostate, BroadcastEnded, protocol::BroadcastStats,
+                                      protocol::BroadcastRecovery, BroadcastFailed>;
 
 }  // namespace corvane::helper
