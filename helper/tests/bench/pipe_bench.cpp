@@ -1,8 +1,8 @@
 // Measures the real helper over its real pipe under Wine (figures only, no pass condition):
 // StopBroadcast -> "idle" round trips with and without a pause between commands, and a soak of many
 // commands on one connection with the helper's handle count and private bytes before and after.
-#include <psapi.h>
 #include <windows.h>
+#include <psapi.h>
 
 #include <algorithm>
 #include <chrono>
