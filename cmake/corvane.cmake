@@ -19,12 +19,19 @@ endif()
 
 # Registers a GoogleTest executable with CTest under a layer label (unit, win, process, interop).
 # Under Wine the test list is read when the tests run, not when they are built.
+# corvane_gtest(target label [LOCK resource]): tests holding the same lock never run at the same time
+# (for state the whole X session shares: the window list, the keyboard).
 function(corvane_gtest target label)
+  cmake_parse_arguments(ARG "" "LOCK" "" ${ARGN})
   target_link_libraries(${target} PRIVATE GTest::gtest_main)
   corvane_warnings(${target})
+  set(properties LABELS ${label})
+  if(ARG_LOCK)
+    list(APPEND properties RESOURCE_LOCK ${ARG_LOCK})
+  endif()
   gtest_discover_tests(${target}
     DISCOVERY_MODE PRE_TEST
     DISCOVERY_TIMEOUT 60
     TEST_PREFIX "${label}."
-    PROPERTIES LABELS ${label})
+    PROPERTIES ${properties})
 endfunction()

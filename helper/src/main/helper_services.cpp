@@ -1,5 +1,8 @@
 #include "main/helper_services.h"
 
+#include "chord/key_chord_monitor.h"
+#include "windows/capture/list_capture_sources.h"
+
 namespace corvane::helper {
 
 namespace {
@@ -22,7 +25,9 @@ protocol::MediaCapabilities HelperServices::build_media_capabilities() {
   return report;
 }
 
-Result<std::vector<protocol::CaptureSource>> HelperServices::list_capture_sources() { return fail(kNotAvailable); }
+Result<std::vector<protocol::CaptureSource>> HelperServices::list_capture_sources() {
+  return helper::list_capture_sources();
+}
 
 Result<BroadcastStarted> HelperServices::start_broadcast(const protocol::StartBroadcast& /*request*/,
                                                          std::uint32_t /*parent_pid*/) {
@@ -34,8 +39,8 @@ Result<std::string> HelperServices::update_broadcast_profile(const protocol::Upd
 }
 
 Result<std::unique_ptr<ChordMonitorHandle>> HelperServices::start_key_chord_monitor(
-    const std::vector<std::uint32_t>& /*keys*/, EventSender<ChordTransition> /*sender*/) {
-  return fail(kNotAvailable);
+    const std::vector<std::uint32_t>& keys, EventSender<ChordTransition> sender) {
+  return helper::start_key_chord_monitor(keys, std::move(sender));
 }
 
 void HelperServices::idle_wait() {

@@ -12,6 +12,7 @@
 #include <string_view>
 #include <vector>
 
+#include "chord/key_chord.h"
 #include "common/event_channel.h"
 #include "common/result.h"
 #include "main/launch_config.h"
@@ -20,19 +21,6 @@
 #include "windows/media/supervision_event.h"
 
 namespace corvane::helper {
-
-// A chord transition as a monitor thread reports it.
-using ChordTransition = protocol::KeyChordEvent;
-
-// A running key-chord monitor; `stop` sets its stop flag and joins its thread.
-class ChordMonitorHandle {
- public:
-  ChordMonitorHandle() = default;
-  ChordMonitorHandle(const ChordMonitorHandle&) = delete;
-  ChordMonitorHandle& operator=(const ChordMonitorHandle&) = delete;
-  virtual ~ChordMonitorHandle() = default;
-  virtual void stop() = 0;
-};
 
 // A broadcast that started: the active video encoder and whether system audio is part of it.
 struct BroadcastStarted {

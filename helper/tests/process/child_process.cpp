@@ -50,6 +50,10 @@ std::wstring quote_argument(const std::wstring& argument) {
 }
 
 ChildProcess::ChildProcess(const std::wstring& program, const std::vector<std::wstring>& arguments) {
+  // Wine starts its desktop process when a process first needs it. Started from a child whose
+  // standard handles are pipes, that start never completes (the child then hangs in its first
+  // window call), so the test process makes sure the desktop exists first.
+  GetDesktopWindow();
   const std::wstring path = executable_directory() + program;
   std::wstring command_line = quote_argument(path);
   for (const auto& argument : arguments) {

@@ -1,0 +1,107 @@
+#include "chord/key_chord_monitor.h"
+
+#include <windows.h>
+
+#include "main/os_error.h"
+
+namespace corvane::helper {
+
+// Shared by the thread and the handle; the handle only ever touches the stop flag.
+struct ChordMonitorState {
+  ChordMonitorState(std::vector<std::uint32_t> chord, EventSender<ChordTransition> events)
+      : keys(std::move(chord)), sender(std::move(events)) {}
+  std::atomic<bool> stop{false};
+  const std::vector<std::uint32_t> keys;
+  const EventSender<ChordTransition> sender;
+};
+
+namespace {
+
+// CREATE_WAITABLE_TIMER_HIGH_RESOLUTION, missing from older SDK headers.
+constexpr DWORD kHighResolutionTimer = 0x00000002;
+constexpr LONGLONG kPeriod100ns = -80000;  // 8 ms, relative
+
+// The real keyboard, clock and timer.
+class SystemSeams final : public ChordPollSeams {
+ public:
+  SystemSeams() : timer_(CreateWaitableTimerExW(nullptr, nullptr, kHighResolutionTimer, TIMER_ALL_ACCESS)) {
+    if (!timer_) {  // systems without high-resolution timers
+      timer_.reset(CreateWaitableTimerExW(nullptr, nullptr, 0, TIMER_ALL_ACCESS));
+    }
+  }
+
+  bool key_down(std::uint32_t virtual_key) override {
+    return (static_cast<unsigned short>(GetAsyncKeyState(static_cast<int>(virtual_key))) & 0x8000U) != 0;
+  }
+
+  std::uint64_t now_unix_ms() override {
+    FILETIME now{};
+    GetSystemTimePreciseAsFileTime(&now);
+    return filetime_to_unix_ms((static_cast<std::uint64_t>(now.dwHighDateTime) << 32) | now.dwLowDateTime);
+  }
+
+  void wait_period() override {
+    LARGE_INTEGER due{};
+    due.QuadPart = kPeriod100ns;
+    if (timer_ && SetWaitableTimer(timer_.get(), &due, 0, nullptr, nullptr, FALSE) &&
+        WaitForSingleObject(timer_.get(), INFINITE) == WAIT_OBJECT_0) {
+      return;
+    }
+    Sleep(8);
+  }
+
+ private:
+  UniqueHandle timer_;
+};
+
+// Names the calling thread where the system offers SetThreadDescription (Windows 10 1607 and later).
+void name_this_thread(const wchar_t* name) {
+  using SetDescription = HRESULT(WINAPI*)(HANDLE, PCWSTR);
+  HMODULE kernel = GetModuleHandleW(L"kernel32.dll");
+  const auto set_description = reinterpret_cast<SetDescription>(
+      reinterpret_cast<void*>(kernel != nullptr ? GetProcAddress(kernel, "SetThreadDescription") : nullptr));
+  if (set_description != nullptr) {
+    set_description(GetCurrentThread(), name);
+  }
+}
+
+DWORD WINAPI monitor_thread(void* parameter) {
+  // The thread holds its own reference: the shared state outlives the handle if need be.
+  auto* owned = static_cast<std::shared_ptr<ChordMonitorState>*>(parameter);
+  const std::shared_ptr<ChordMonitorState> state = std::move(*owned);
+  delete owned;
+  name_this_thread(L"corvane-global-ptt");
+  SystemSeams seams;
+  run_chord_poll(state->keys, state->stop, state->sender, seams);
+  return 0;
+}
+
+}  // namespace
+
+void KeyChordMonitor::stop() {
+  if (thread_) {
+    state_->stop.store(true);
+    WaitForSingleObject(thread_.get(), INFINITE);
+    thread_.reset();
+  }
+}
+
+Result<std::unique_ptr<ChordMonitorHandle>> start_key_chord_monitor(std::vector<std::uint32_t> keys,
+                                                                    EventSender<ChordTransition> sender) {
+  auto chord = normalize_chord(std::move(keys));
+  if (!chord) {
+    return fail(chord.error());
+  }
+  std::unique_ptr<KeyChordMonitor> monitor(
+      new KeyChordMonitor(std::make_shared<ChordMonitorState>(std::move(chord).value(), std::move(sender))));
+  auto* parameter = new std::shared_ptr<ChordMonitorState>(monitor->state_);
+  monitor->thread_.reset(CreateThread(nullptr, 0, monitor_thread, parameter, 0, nullptr));
+  if (!monitor->thread_) {
+    const std::string error = "start PTT monitor: " + last_error_text();
+    delete parameter;
+    return fail(error);
+  }
+  return std::unique_ptr<ChordMonitorHandle>(std::move(monitor));
+}
+
+}  // namespace corvane::helper
