@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "helper_connection.h"
+#include "test_windows.h"
 
 namespace {
 
@@ -108,6 +109,68 @@ std::vector<double> round_trips(HelperConnection& connection, int count, DWORD p
   return micros;
 }
 
+// ListCaptureSources with 300 extra windows of another process on the X server.
+void enumeration_figures(HelperConnection& connection, int count) {
+  std::vector<std::string> titles;
+  for (int i = 0; i < 300; ++i) {
+    titles.push_back("bench window " + std::to_string(i));
+  }
+  corvane::testing::TestWindows windows(titles);
+  if (!windows.ready()) {
+    std::fprintf(stderr, "windows: %s\n", windows.failure().c_str());
+    return;
+  }
+  std::vector<double> micros;
+  std::size_t entries = 0;
+  for (int i = 0; i < count; ++i) {
+    const auto start = Clock::now();
+    const auto reply =
+        connection.request(corvane::protocol::reply("s" + std::to_string(i), corvane::protocol::ListCaptureSources{}));
+    micros.push_back(std::chrono::duration<double, std::micro>(Clock::now() - start).count());
+    if (const auto* list = reply ? std::get_if<corvane::protocol::CaptureSourceList>(&reply->payload) : nullptr) {
+      entries = list->sources.size();
+    }
+  }
+  std::printf("(%zu entries) ", entries);
+  report("list sources, 300 windows", micros);
+}
+
+// From a key press injected with SendInput to the push-to-talk event read from the pipe.
+void key_latency_figures(HelperConnection& connection, int presses) {
+  constexpr WORD kKey = 0x51;  // Q
+  corvane::protocol::ConfigureGlobalPtt ptt;
+  ptt.enabled = true;
+  ptt.virtual_key_codes = {kKey};
+  if (!connection.request(corvane::protocol::reply("ptt", ptt))) {
+    return;
+  }
+  auto send_key = [](DWORD flags) {
+    INPUT input{};
+    input.type = INPUT_KEYBOARD;
+    input.ki.wVk = kKey;
+    input.ki.dwFlags = flags;
+    SendInput(1, &input, sizeof input);
+  };
+  std::vector<double> micros;
+  for (int i = 0; i < presses; ++i) {
+    const auto start = Clock::now();
+    send_key(0);
+    const auto pressed = connection.receive_within(5000);
+    const auto got = Clock::now();
+    send_key(KEYEVENTF_KEYUP);
+    const auto released = connection.receive_within(5000);
+    if (!pressed || !released) {
+      std::fprintf(stderr, "press %d: no event\n", i);
+      break;
+    }
+    micros.push_back(std::chrono::duration<double, std::micro>(got - start).count());
+    Sleep(static_cast<DWORD>(i % 7));  // vary the phase against the 8 ms polls
+  }
+  report("key press to event frame", micros);
+  corvane::protocol::ConfigureGlobalPtt off;
+  connection.request(corvane::protocol::reply("ptt-off", off));
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
@@ -118,6 +181,8 @@ int wmain(int argc, wchar_t** argv) {
     std::fprintf(stderr, "could not start and authenticate the helper\n");
     return 1;
   }
+  enumeration_figures(connection, 20);
+  key_latency_figures(connection, 200);
   report("round trip, 20 ms between commands", round_trips(connection, round_trip_count, 20));
   report("round trip, back to back", round_trips(connection, round_trip_count, 0));
 

@@ -120,6 +120,30 @@ HelperConnection::receive() {
   return frame;
 }
 
+std::optional<protocol::HelperEnvelope> HelperConnection::receive_within(DWORD limit_ms) {
+  if (!pipe_) {
+    return std::nullopt;
+  }
+  const ULONGLONG deadline = GetTickCount64() + limit_ms;
+  for (;;) {
+    auto ready = protocol::poll_frame(*pipe_);
+    if (!ready) {
+      return std::nullopt;
+    }
+    if (*ready == protocol::PollState::ready) {
+      auto frame = receive();
+      if (!frame || !std::holds_alternative<protocol::HelperEnvelope>(*frame)) {
+        return std::nullopt;
+      }
+      return std::get<protocol::HelperEnvelope>(std::move(*frame));
+    }
+    if (GetTickCount64() >= deadline) {
+      return std::nullopt;
+    }
+    Sleep(2);
+  }
+}
+
 std::optional<protocol::HelperEnvelope> HelperConnection::request(const protocol::HelperEnvelope& envelope) {
   if (!send(envelope)) {
     return std::nullopt;

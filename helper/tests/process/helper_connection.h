@@ -45,6 +45,8 @@ class HelperConnection {
   bool send_raw(const std::vector<std::uint8_t>& bytes);
   // The next frame from the helper (blocking), or Disconnected, or the transport error.
   Expected<std::variant<protocol::HelperEnvelope, protocol::Disconnected>, protocol::TransportError> receive();
+  // The next frame, waiting at most `limit_ms` (a guard, not a pass condition); nothing when none came.
+  std::optional<protocol::HelperEnvelope> receive_within(DWORD limit_ms = 20000);
   // Sends a command and expects the next frame to be its reply.
   std::optional<protocol::HelperEnvelope> request(const protocol::HelperEnvelope& envelope);
 
