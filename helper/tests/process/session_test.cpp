@@ -113,6 +113,8 @@ TEST(HelperPipe, ThePipeIsOwnedByTheUserWithOneAllowEntry) {
   ASSERT_TRUE(GetAce(dacl, 0, &ace));
   const auto* allowed = static_cast<ACCESS_ALLOWED_ACE*>(ace);
   EXPECT_EQ(allowed->Header.AceType, ACCESS_ALLOWED_ACE_TYPE);
+  // "GA" (generic all), as written or as mapped to the pipe's specific rights.
+  EXPECT_TRUE(allowed->Mask == GENERIC_ALL || allowed->Mask == FILE_ALL_ACCESS) << std::hex << allowed->Mask;
   EXPECT_TRUE(EqualSid(reinterpret_cast<PSID>(const_cast<DWORD*>(&allowed->SidStart)), user));
   SECURITY_DESCRIPTOR_CONTROL control = 0;
   DWORD revision = 0;
