@@ -8,6 +8,7 @@
 #include <system_error>
 #include <utility>
 
+#include "common/hex.h"
 #include "helperctl/json.h"
 
 namespace corvane::helperctl {
@@ -164,18 +165,6 @@ std::optional<std::uint32_t> parse_seconds(std::string_view word) {
 
 // Pairs of hex digits, optionally separated by spaces ("0400000008" or "04 00 00 00 08").
 std::optional<std::vector<std::uint8_t>> parse_hex_bytes(std::string_view word) {
-  auto digit = [](char c) -> int {
-    if (c >= '0' && c <= '9') {
-      return c - '0';
-    }
-    if (c >= 'a' && c <= 'f') {
-      return c - 'a' + 10;
-    }
-    if (c >= 'A' && c <= 'F') {
-      return c - 'A' + 10;
-    }
-    return -1;
-  };
   std::vector<std::uint8_t> bytes;
   std::size_t i = 0;
   while (i < word.size()) {
@@ -186,8 +175,8 @@ std::optional<std::vector<std::uint8_t>> parse_hex_bytes(std::string_view word) 
     if (i + 1 >= word.size()) {
       return std::nullopt;
     }
-    const int high = digit(word[i]);
-    const int low = digit(word[i + 1]);
+    const int high = hex_digit_value(word[i]);
+    const int low = hex_digit_value(word[i + 1]);
     if (high < 0 || low < 0) {
       return std::nullopt;
     }

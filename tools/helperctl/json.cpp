@@ -10,6 +10,7 @@
 #include <type_traits>
 #include <utility>
 
+#include "common/hex.h"
 #include "common/unicode.h"
 
 namespace corvane::helperctl {
@@ -17,20 +18,6 @@ namespace corvane::helperctl {
 namespace {
 
 bool is_digit(char c) { return c >= '0' && c <= '9'; }
-
-// The value of a hexadecimal digit, or -1.
-int hex_value(char c) {
-  if (c >= '0' && c <= '9') {
-    return c - '0';
-  }
-  if (c >= 'a' && c <= 'f') {
-    return c - 'a' + 10;
-  }
-  if (c >= 'A' && c <= 'F') {
-    return c - 'A' + 10;
-  }
-  return -1;
-}
 
 std::string quoted(std::string_view text) {
   std::string out;
@@ -200,7 +187,7 @@ class ObjectParser {
     }
     long unit = 0;
     for (std::size_t i = 0; i < 4; ++i) {
-      const int digit = hex_value(text_[pos_ + i]);
+      const int digit = hex_digit_value(text_[pos_ + i]);
       if (digit < 0) {
         return -1;
       }

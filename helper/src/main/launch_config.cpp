@@ -3,6 +3,8 @@
 #include <optional>
 #include <string_view>
 
+#include "common/hex.h"
+
 namespace corvane::helper {
 
 namespace {
@@ -10,20 +12,6 @@ namespace {
 constexpr std::string_view kPipeIdOption = "--pipe-id";
 constexpr std::string_view kNonceOption = "--nonce";
 constexpr std::string_view kParentPidOption = "--parent-pid";
-
-// Value of one hexadecimal digit of either case, or -1.
-int hex_digit(char c) {
-  if (c >= '0' && c <= '9') {
-    return c - '0';
-  }
-  if (c >= 'a' && c <= 'f') {
-    return c - 'a' + 10;
-  }
-  if (c >= 'A' && c <= 'F') {
-    return c - 'A' + 10;
-  }
-  return -1;
-}
 
 std::optional<std::string> parse_pipe_id(std::string_view value) {
   if (value.size() != 36) {
@@ -38,7 +26,7 @@ std::optional<std::string> parse_pipe_id(std::string_view value) {
       }
       continue;
     }
-    if (hex_digit(c) < 0) {
+    if (hex_digit_value(c) < 0) {
       return std::nullopt;
     }
     if (c >= 'A' && c <= 'F') {
@@ -54,8 +42,8 @@ std::optional<std::array<std::uint8_t, 32>> parse_nonce(std::string_view value) 
     return std::nullopt;
   }
   for (std::size_t i = 0; i < nonce.size(); ++i) {
-    const int high = hex_digit(value[2 * i]);
-    const int low = hex_digit(value[2 * i + 1]);
+    const int high = hex_digit_value(value[2 * i]);
+    const int low = hex_digit_value(value[2 * i + 1]);
     if (high < 0 || low < 0) {
       return std::nullopt;
     }
