@@ -1,0 +1,31 @@
+#pragma once
+// What the media engine needs from the machine besides GStreamer: a monotonic clock and a sleep (so
+// tests can drive time), the Windows build number, and where the probe's diagnostic lines go.
+
+#include <chrono>
+#include <cstdint>
+#include <optional>
+#include <string_view>
+
+namespace corvane::helper {
+
+class MediaPlatform {
+ public:
+  using Clock = std::chrono::steady_clock;
+
+  MediaPlatform() = default;
+  MediaPlatform(const MediaPlatform&) = delete;
+  MediaPlatform& operator=(const MediaPlatform&) = delete;
+  virtual ~MediaPlatform() = default;
+
+  // Monotonic time.
+  virtual Clock::time_point now() = 0;
+  // Waits; tests advance their clock instead.
+  virtual void sleep_for(std::chrono::milliseconds duration) = 0;
+  // The Windows build number (RtlGetVersion), or nothing when it cannot be read.
+  virtual std::optional<std::uint32_t> windows_build() = 0;
+  // One "[media-probe] …" diagnostic line, without its line feed.
+  virtual void probe_log(std::string_view line) = 0;
+};
+
+}  // namespace corvane::helper
