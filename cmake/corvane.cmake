@@ -2,11 +2,22 @@
 
 # Warnings are errors on every target of ours.
 function(corvane_warnings target)
+  if(MSVC)
+    target_compile_options(${target} PRIVATE /W4 /WX /permissive- /utf-8)
+    return()
+  endif()
   target_compile_options(${target} PRIVATE
     -Wall -Wextra -Wpedantic -Werror -Wconversion -Wsign-conversion -Wshadow -Wold-style-cast)
   if(CMAKE_CXX_COMPILER_ID STREQUAL "GNU" AND CMAKE_CXX_COMPILER_VERSION VERSION_LESS 13)
     # GCC 12 reports std::string concatenation as overlapping memcpy (GCC bug 105329): a false alarm.
     target_compile_options(${target} PRIVATE -Wno-restrict)
+  endif()
+endfunction()
+
+# Console programs with a wide entry point (wmain): mingw-w64 needs -municode; MSVC finds wmain itself.
+function(corvane_wide_entry target)
+  if(MINGW)
+    target_link_options(${target} PRIVATE -municode)
   endif()
 endfunction()
 

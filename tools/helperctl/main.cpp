@@ -253,6 +253,10 @@ class ClientSession {
         transport_failure("cannot write to the helper's pipe", error);
         return;
       }
+      if (written == 0) {
+        transport_failure("cannot write to the helper's pipe", protocol::TransportError{0, "failed to write whole buffer"});
+        return;
+      }
       left = left.subspan(written);
     }
   }
@@ -352,7 +356,7 @@ int run(const helperctl::Invocation& invocation) {
   }
   const HANDLE process = started->process.get();
 
-  auto connected = connect(corvane::utf8_to_utf16<wchar_t>(corvane::helper::pipe_name(config)), process);
+  auto connected = connect(corvane::utf8_to_utf16<wchar_t>(corvane::helper::pipe_name(config.pipe_id)), process);
   if (auto* message = std::get_if<std::string>(&connected)) {
     print_error(*message);
     TerminateProcess(process, 1);

@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include "main/os_error.h"
+#include "main/precise_wait.h"
 
 namespace corvane::helper {
 
@@ -17,19 +18,9 @@ struct ChordMonitorState {
 
 namespace {
 
-// CREATE_WAITABLE_TIMER_HIGH_RESOLUTION, missing from older SDK headers.
-constexpr DWORD kHighResolutionTimer = 0x00000002;
-constexpr LONGLONG kPeriod100ns = -80000;  // 8 ms, relative
-
 // The real keyboard, clock and timer.
 class SystemSeams final : public ChordPollSeams {
  public:
-  SystemSeams() : timer_(CreateWaitableTimerExW(nullptr, nullptr, kHighResolutionTimer, TIMER_ALL_ACCESS)) {
-    if (!timer_) {  // systems without high-resolution timers
-      timer_.reset(CreateWaitableTimerExW(nullptr, nullptr, 0, TIMER_ALL_ACCESS));
-    }
-  }
-
   bool key_down(std::uint32_t virtual_key) override {
     return (static_cast<unsigned short>(GetAsyncKeyState(static_cast<int>(virtual_key))) & 0x8000U) != 0;
   }
@@ -40,18 +31,10 @@ class SystemSeams final : public ChordPollSeams {
     return filetime_to_unix_ms((static_cast<std::uint64_t>(now.dwHighDateTime) << 32) | now.dwLowDateTime);
   }
 
-  void wait_period() override {
-    LARGE_INTEGER due{};
-    due.QuadPart = kPeriod100ns;
-    if (timer_ && SetWaitableTimer(timer_.get(), &due, 0, nullptr, nullptr, FALSE) &&
-        WaitForSingleObject(timer_.get(), INFINITE) == WAIT_OBJECT_0) {
-      return;
-    }
-    Sleep(8);
-  }
+  void wait_period() override { wait_.wait(std::chrono::milliseconds(8)); }
 
  private:
-  UniqueHandle timer_;
+  PreciseWait wait_;
 };
 
 // Names the calling thread where the system offers SetThreadDescription (Windows 10 1607 and later).

@@ -27,8 +27,11 @@ struct ChannelState {
 template <class T>
 class EventSender {
  public:
-  // Queues `value`; false when the receiving end has been released.
+  // Queues `value`; false when the receiving end has been released (or this sender was moved from).
   bool send(T value) const {
+    if (!state_) {
+      return false;
+    }
     const std::scoped_lock lock(state_->mutex);
     if (!state_->receiver_alive) {
       return false;
@@ -51,7 +54,14 @@ class EventReceiver {
   EventReceiver(const EventReceiver&) = delete;
   EventReceiver& operator=(const EventReceiver&) = delete;
   EventReceiver(EventReceiver&&) noexcept = default;
-  EventReceiver& operator=(EventReceiver&&) noexcept = default;
+  // Taking another channel releases this one first, so its senders learn that nobody listens.
+  EventReceiver& operator=(EventReceiver&& other) noexcept {
+    if (this != &other) {
+      release();
+      state_ = std::move(other.state_);
+    }
+    return *this;
+  }
   ~EventReceiver() { release(); }
 
   // The oldest waiting value, if any; never blocks.

@@ -5,18 +5,6 @@
 
 namespace corvane::helper {
 
-namespace {
-
-// CREATE_WAITABLE_TIMER_HIGH_RESOLUTION, missing from older SDK headers.
-constexpr DWORD kHighResolutionTimer = 0x00000002;
-// 8 ms in the timer's 100 ns units; negative means relative to now.
-constexpr LONGLONG kIdleWait100ns = -80000;
-
-}  // namespace
-
-HelperServices::HelperServices()
-    : idle_timer_(CreateWaitableTimerExW(nullptr, nullptr, kHighResolutionTimer, TIMER_ALL_ACCESS)) {}
-
 protocol::MediaCapabilities HelperServices::build_media_capabilities() {
   protocol::MediaCapabilities report;
   report.ok = true;
@@ -43,16 +31,6 @@ Result<std::unique_ptr<ChordMonitorHandle>> HelperServices::start_key_chord_moni
   return helper::start_key_chord_monitor(keys, std::move(sender));
 }
 
-void HelperServices::idle_wait() {
-  if (idle_timer_) {
-    LARGE_INTEGER due{};
-    due.QuadPart = kIdleWait100ns;
-    if (SetWaitableTimer(idle_timer_.get(), &due, 0, nullptr, nullptr, FALSE) &&
-        WaitForSingleObject(idle_timer_.get(), INFINITE) == WAIT_OBJECT_0) {
-      return;
-    }
-  }
-  Sleep(8);
-}
+void HelperServices::idle_wait() { idle_wait_.wait(std::chrono::milliseconds(8)); }
 
 }  // namespace corvane::helper

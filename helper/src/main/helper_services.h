@@ -1,7 +1,7 @@
 #pragma once
 // The helper's dispatch table: the session's operations wired to the subsystems of this build.
 
-#include "main/handles.h"
+#include "main/precise_wait.h"
 #include "main/session.h"
 
 namespace corvane::helper {
@@ -12,8 +12,6 @@ inline constexpr const char* kNotAvailable = "not available in this build";
 // SessionServices of the real helper process.
 class HelperServices final : public SessionServices {
  public:
-  HelperServices();
-
   void load_media_runtime() override {}
   protocol::MediaCapabilities build_media_capabilities() override;
   Result<std::vector<protocol::CaptureSource>> list_capture_sources() override;
@@ -24,11 +22,11 @@ class HelperServices final : public SessionServices {
   void release_media() override {}
   Result<std::unique_ptr<ChordMonitorHandle>> start_key_chord_monitor(const std::vector<std::uint32_t>& keys,
                                                                       EventSender<ChordTransition> sender) override;
-  // Sleeps 8 ms on a high-resolution waitable timer (a plain Sleep where none exists).
+  // Waits 8 ms on a high-resolution waitable timer.
   void idle_wait() override;
 
  private:
-  UniqueHandle idle_timer_;
+  PreciseWait idle_wait_;
 };
 
 }  // namespace corvane::helper

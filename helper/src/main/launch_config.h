@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <span>
 #include <string>
+#include <string_view>
 
 #include "common/result.h"
 
@@ -29,6 +30,6 @@ struct CommandLineArgument {
 Result<LaunchConfig> parse_launch_config(std::span<const CommandLineArgument> arguments);
 
 // The full name of the helper's pipe: "\\.\pipe\corvane-media-" + pipe ID.
-std::string pipe_name(const LaunchConfig& config);
+std::string pipe_name(std::string_view pipe_id);
 
 }  // namespace corvane::helper

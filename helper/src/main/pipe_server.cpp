@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "common/unicode.h"
+#include "main/launch_config.h"
 #include "main/os_error.h"
 
 namespace corvane::helper {
@@ -87,7 +88,7 @@ Result<UniqueFileHandle> create_restricted_pipe(const std::string& pipe_id) {
   }
   const UniqueLocalMemory owned_descriptor(descriptor);
   SECURITY_ATTRIBUTES attributes{sizeof(SECURITY_ATTRIBUTES), descriptor, FALSE};
-  const std::wstring name = utf8_to_utf16<wchar_t>("\\\\.\\pipe\\corvane-media-" + pipe_id);
+  const std::wstring name = utf8_to_utf16<wchar_t>(pipe_name(pipe_id));
   UniqueFileHandle pipe(
       CreateNamedPipeW(name.c_str(), kPipeOpenMode, kPipeMode, 1, kPipeBufferSize, kPipeBufferSize, 0, &attributes));
   if (!pipe) {

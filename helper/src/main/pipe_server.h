@@ -11,10 +11,12 @@ namespace corvane::helper {
 
 // Pipe buffer sizes: one largest frame (1048576 body bytes) with its 4-byte header.
 inline constexpr DWORD kPipeBufferSize = 1048580;
-// PIPE_ACCESS_DUPLEX | FILE_FLAG_FIRST_PIPE_INSTANCE | FILE_FLAG_WRITE_THROUGH.
-inline constexpr DWORD kPipeOpenMode = 0x80080003;
-// PIPE_TYPE_BYTE | PIPE_READMODE_BYTE | PIPE_WAIT | PIPE_REJECT_REMOTE_CLIENTS.
-inline constexpr DWORD kPipeMode = 0x00000008;
+// Duplex, refused when a pipe of that name already exists, writes not buffered by the system.
+inline constexpr DWORD kPipeOpenMode = PIPE_ACCESS_DUPLEX | FILE_FLAG_FIRST_PIPE_INSTANCE | FILE_FLAG_WRITE_THROUGH;
+static_assert(kPipeOpenMode == 0x80080003);
+// Bytes in both directions, blocking calls, clients on other machines refused.
+inline constexpr DWORD kPipeMode = PIPE_TYPE_BYTE | PIPE_READMODE_BYTE | PIPE_WAIT | PIPE_REJECT_REMOTE_CLIENTS;
+static_assert(kPipeMode == 0x00000008);
 
 // Confirms from a process snapshot that `parent_pid` started this process; yields that parent's ID.
 Result<std::uint32_t> verify_parent(std::uint32_t parent_pid);

@@ -56,8 +56,7 @@ Status authenticate_client(protocol::FrameStream& pipe, const LaunchConfig& conf
 
 // One of the two chord functions: its monitor slot, its channel and its words.
 struct ChordFunction {
-  std::pair<EventSender<ChordTransition>, EventReceiver<ChordTransition>> channel =
-      make_event_channel<ChordTransition>();
+  std::pair<EventSender<ChordTransition>, EventReceiver<ChordTransition>> channel;
   std::unique_ptr<ChordMonitorHandle> monitor;
   std::string_view enabled_word;
   std::string_view disabled_word;

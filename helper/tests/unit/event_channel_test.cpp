@@ -54,5 +54,23 @@ TEST(EventChannel, ReleasingTheReceiverDiscardsAndRefusesLaterSends) {
   EXPECT_FALSE(sender.send(9));
 }
 
+TEST(EventChannel, AReceiverThatTakesAnotherChannelReleasesItsOwn) {
+  auto [first_sender, first_receiver] = make_event_channel<int>();
+  auto [second_sender, second_receiver] = make_event_channel<int>();
+  first_receiver = std::move(second_receiver);
+  EXPECT_FALSE(first_sender.send(1)) << "nobody listens to the first channel any more";
+  EXPECT_TRUE(second_sender.send(2));
+  EXPECT_EQ(first_receiver.try_receive(), 2);
+}
+
+TEST(EventChannel, AMovedFromSenderRefusesToSend) {
+  auto [sender, receiver] = make_event_channel<int>();
+  const EventSender<int> moved = std::move(sender);
+  EXPECT_TRUE(moved.send(1));
+  EXPECT_FALSE(sender.send(2));  // NOLINT(bugprone-use-after-move): the moved-from state is the point
+  EXPECT_EQ(receiver.try_receive(), 1);
+  EXPECT_FALSE(receiver.try_receive().has_value());
+}
+
 }  // namespace
 }  // namespace corvane

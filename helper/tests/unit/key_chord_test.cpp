@@ -99,7 +99,7 @@ TEST(ChordPoll, APartialChordGivesNothingTheLastKeyGivesPressedAnyKeyUpGivesRele
   EXPECT_EQ(events[1], (ChordTransition{false, 1000 + 6 * 8}));
 }
 
-TEST(ChordPoll, KeysAreReadInAscendingOrderUpToTheFirstThatIsUp) {
+TEST(ChordPoll, ReadingStopsAtTheFirstKeyThatIsUp) {
   PollRun run;
   run.keyboard.down_at = [](int) -> std::set<std::uint32_t> { return {17}; };
   run.run({17, 32, 65}, 1);

@@ -33,7 +33,7 @@ TEST(LaunchConfigParsing, AcceptsTheThreeOptionsInAnyOrder) {
   for (std::size_t i = 0; i < 32; ++i) {
     EXPECT_EQ(config->nonce[i], i);
   }
-  EXPECT_EQ(pipe_name(*config), std::string("\\\\.\\pipe\\corvane-media-") + kUuid);
+  EXPECT_EQ(pipe_name(config->pipe_id), std::string("\\\\.\\pipe\\corvane-media-") + kUuid);
 }
 
 TEST(LaunchConfigParsing, MissingOptionsAreReportedInOrder) {

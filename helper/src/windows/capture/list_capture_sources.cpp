@@ -21,6 +21,7 @@ constexpr int kMaxTitleUnits = 1024;
 struct Enumeration {
   std::vector<protocol::CaptureSource> list;
   DWORD own_process_id = GetCurrentProcessId();
+  bool out_of_memory = false;  // the list could not grow: it must not be reported as complete
 };
 
 std::string handle_id(std::string_view kind, const void* handle) {
@@ -46,6 +47,8 @@ BOOL CALLBACK add_monitor(HMONITOR monitor, HDC /*dc*/, LPRECT /*rect*/, LPARAM 
     enumeration.list.push_back(
         {handle_id("monitor", monitor), "monitor", monitor_name(device, width, height, primary), ""});
   } catch (...) {  // nothing may unwind through the system's enumeration
+    enumeration.out_of_memory = true;
+    return FALSE;
   }
   return TRUE;
 }
@@ -77,6 +80,8 @@ BOOL CALLBACK add_window(HWND window, LPARAM context) noexcept {
     }
     enumeration.list.push_back({handle_id("window", window), "window", std::move(name), ""});
   } catch (...) {  // nothing may unwind through the system's enumeration
+    enumeration.out_of_memory = true;
+    return FALSE;
   }
   return TRUE;
 }
@@ -85,10 +90,18 @@ BOOL CALLBACK add_window(HWND window, LPARAM context) noexcept {
 
 Result<std::vector<protocol::CaptureSource>> list_capture_sources() {
   Enumeration enumeration;
-  if (!EnumDisplayMonitors(nullptr, nullptr, add_monitor, reinterpret_cast<LPARAM>(&enumeration))) {
+  const BOOL monitors = EnumDisplayMonitors(nullptr, nullptr, add_monitor, reinterpret_cast<LPARAM>(&enumeration));
+  if (enumeration.out_of_memory) {
+    return fail(system_error_text(ERROR_NOT_ENOUGH_MEMORY));
+  }
+  if (!monitors) {
     return fail(last_error_text());
   }
-  if (!EnumWindows(add_window, reinterpret_cast<LPARAM>(&enumeration))) {
+  const BOOL windows = EnumWindows(add_window, reinterpret_cast<LPARAM>(&enumeration));
+  if (enumeration.out_of_memory) {
+    return fail(system_error_text(ERROR_NOT_ENOUGH_MEMORY));
+  }
+  if (!windows) {
     return fail(last_error_text());
   }
   order_capture_sources(enumeration.list);

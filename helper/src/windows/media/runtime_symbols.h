@@ -60,6 +60,9 @@ struct RuntimeSymbols {
                                          void (*destroy)(void*, void*), int flags);
 };
 
+static_assert(sizeof(RuntimeSymbols) == 16 * sizeof(void*), "one slot per entry point");
+static_assert(sizeof(void*) == 8, "the GstMessage layout above is that of 64-bit builds");
+
 // Signature of GStreamer's initialisation function.
 using GstInitCheck = int (*)(int* argc, char*** argv, GError** error);
 
