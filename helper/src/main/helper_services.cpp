@@ -2,15 +2,17 @@
 
 #include "chord/key_chord_monitor.h"
 #include "windows/capture/list_capture_sources.h"
+#include "windows/media/encoder_probe.h"
+#include "windows/media/runtime_loader.h"
 
 namespace corvane::helper {
 
+void HelperServices::load_media_runtime() {
+  engine_ = std::make_unique<BroadcastEngine>(helper::load_media_runtime(), media_platform_);
+}
+
 protocol::MediaCapabilities HelperServices::build_media_capabilities() {
-  protocol::MediaCapabilities report;
-  report.ok = true;
-  report.always_true = true;
-  report.unavailable_reasons = {{"systemAudio", kNotAvailable}, {"windowsGraphicsCapture", kNotAvailable}};
-  return report;
+  return helper::build_media_capabilities(*engine_);
 }
 
 Result<std::vector<protocol::CaptureSource>> HelperServices::list_capture_sources() {

@@ -3,6 +3,8 @@
 
 #include "main/precise_wait.h"
 #include "main/session.h"
+#include "main/windows_media_platform.h"
+#include "windows/media/broadcast_engine.h"
 
 namespace corvane::helper {
 
@@ -12,14 +14,16 @@ inline constexpr const char* kNotAvailable = "not available in this build";
 // SessionServices of the real helper process.
 class HelperServices final : public SessionServices {
  public:
-  void load_media_runtime() override {}
+  // Loads the runtime beside the executable into a new broadcast engine.
+  void load_media_runtime() override;
   protocol::MediaCapabilities build_media_capabilities() override;
   Result<std::vector<protocol::CaptureSource>> list_capture_sources() override;
   Result<BroadcastStarted> start_broadcast(const protocol::StartBroadcast& request, std::uint32_t parent_pid) override;
   Result<std::string> update_broadcast_profile(const protocol::UpdateBroadcastProfile& request) override;
   void stop_broadcast() override {}
   SupervisionEvent supervise_broadcast() override { return {}; }
-  void release_media() override {}
+  // Drops the engine, which unloads the runtime.
+  void release_media() override { engine_.reset(); }
   Result<std::unique_ptr<ChordMonitorHandle>> start_key_chord_monitor(const std::vector<std::uint32_t>& keys,
                                                                       EventSender<ChordTransition> sender) override;
   // Waits 8 ms on a high-resolution waitable timer.
@@ -27,6 +31,8 @@ class HelperServices final : public SessionServices {
 
  private:
   PreciseWait idle_wait_;
+  WindowsMediaPlatform media_platform_;
+  std::unique_ptr<BroadcastEngine> engine_;
 };
 
 }  // namespace corvane::helper

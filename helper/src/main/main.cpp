@@ -12,29 +12,9 @@
 #include "main/pipe_server.h"
 #include "main/pipe_stream.h"
 #include "main/session.h"
+#include "main/standard_error.h"
 
 namespace {
-
-// Writes the helper's single diagnostic line as raw UTF-8 bytes (no CRT text-mode translation).
-void write_error_line(std::string_view message) {
-  std::string line = "corvane-media-helper: ";
-  line.append(message);
-  line.push_back('\n');
-  HANDLE error_stream = GetStdHandle(STD_ERROR_HANDLE);
-  if (error_stream == nullptr || error_stream == INVALID_HANDLE_VALUE) {
-    return;
-  }
-  const char* data = line.data();
-  auto left = static_cast<DWORD>(line.size());
-  while (left > 0) {
-    DWORD written = 0;
-    if (!WriteFile(error_stream, data, left, &written, nullptr) || written == 0) {
-      return;
-    }
-    data += written;
-    left -= written;
-  }
-}
 
 std::vector<corvane::helper::CommandLineArgument> utf8_arguments(int argc, wchar_t** argv) {
   std::vector<corvane::helper::CommandLineArgument> arguments;
@@ -77,12 +57,12 @@ int wmain(int argc, wchar_t** argv) {
   const auto arguments = utf8_arguments(argc, argv);
   const auto config = corvane::helper::parse_launch_config(arguments);
   if (!config) {
-    write_error_line(config.error());
+    corvane::helper::write_standard_error_line("corvane-media-helper: " + config.error());
     return 1;
   }
   const auto served = serve(*config);
   if (!served) {
-    write_error_line(served.error());
+    corvane::helper::write_standard_error_line("corvane-media-helper: " + served.error());
     return 1;
   }
   return 0;

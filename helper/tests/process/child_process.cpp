@@ -54,7 +54,9 @@ ChildProcess::ChildProcess(const std::wstring& program, const std::vector<std::w
   // standard handles are pipes, that start never completes (the child then hangs in its first
   // window call), so the test process makes sure the desktop exists first.
   GetDesktopWindow();
-  const std::wstring path = executable_directory() + program;
+  // A name is a file beside the test; an absolute path (drive or UNC) is taken as it is.
+  const bool absolute = (program.size() > 2 && program[1] == L':') || program.starts_with(L"\\\\");
+  const std::wstring path = absolute ? program : executable_directory() + program;
   std::wstring command_line = quote_argument(path);
   for (const auto& argument : arguments) {
     command_line += L' ';

@@ -27,7 +27,7 @@ std::wstring quote_argument(const std::wstring& argument);
 // A running child whose standard output and error are collected while it runs.
 class ChildProcess {
  public:
-  // Starts `program` (a file beside the test) with `arguments`; check started().
+  // Starts `program` (a file beside the test, or an absolute path) with `arguments`; check started().
   ChildProcess(const std::wstring& program, const std::vector<std::wstring>& arguments);
   ChildProcess(const ChildProcess&) = delete;
   ChildProcess& operator=(const ChildProcess&) = delete;

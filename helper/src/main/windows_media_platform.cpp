@@ -1,0 +1,27 @@
+#include "main/windows_media_platform.h"
+
+#include <windows.h>
+
+#include "main/standard_error.h"
+
+namespace corvane::helper {
+
+std::optional<std::uint32_t> WindowsMediaPlatform::windows_build() {
+  using RtlGetVersion = LONG(WINAPI*)(OSVERSIONINFOW*);
+  HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
+  const auto get_version = reinterpret_cast<RtlGetVersion>(
+      reinterpret_cast<void*>(ntdll != nullptr ? GetProcAddress(ntdll, "RtlGetVersion") : nullptr));
+  if (get_version == nullptr) {
+    return std::nullopt;
+  }
+  OSVERSIONINFOW version{};
+  version.dwOSVersionInfoSize = sizeof version;
+  if (get_version(&version) != 0) {
+    return std::nullopt;
+  }
+  return static_cast<std::uint32_t>(version.dwBuildNumber);
+}
+
+void WindowsMediaPlatform::probe_log(std::string_view line) { write_standard_error_line(line); }
+
+}  // namespace corvane::helper

@@ -1,0 +1,22 @@
+#pragma once
+// The media engine's view of the real machine.
+
+#include "main/precise_wait.h"
+#include "windows/media/media_platform.h"
+
+namespace corvane::helper {
+
+class WindowsMediaPlatform final : public MediaPlatform {
+ public:
+  Clock::time_point now() override { return Clock::now(); }
+  void sleep_for(std::chrono::milliseconds duration) override { wait_.wait(duration); }
+  // RtlGetVersion, which (unlike GetVersionEx) is not subject to the compatibility manifest.
+  std::optional<std::uint32_t> windows_build() override;
+  // Probe diagnostics go to standard error.
+  void probe_log(std::string_view line) override;
+
+ private:
+  PreciseWait wait_;
+};
+
+}  // namespace corvane::helper
