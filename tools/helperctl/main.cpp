@@ -254,7 +254,8 @@ class ClientSession {
         return;
       }
       if (written == 0) {
-        transport_failure("cannot write to the helper's pipe", protocol::TransportError{0, "failed to write whole buffer"});
+        transport_failure("cannot write to the helper's pipe",
+                          protocol::TransportError{0, "failed to write whole buffer"});
         return;
       }
       left = left.subspan(written);

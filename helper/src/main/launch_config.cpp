@@ -127,8 +127,6 @@ Result<LaunchConfig> parse_launch_config(std::span<const CommandLineArgument> ar
   return LaunchConfig{std::move(*pipe_id), *nonce, *parent_pid};
 }
 
-std::string pipe_name(std::string_view pipe_id) {
-  return "\\\\.\\pipe\\corvane-media-" + std::string(pipe_id);
-}
+std::string pipe_name(std::string_view pipe_id) { return "\\\\.\\pipe\\corvane-media-" + std::string(pipe_id); }
 
 }  // namespace corvane::helper

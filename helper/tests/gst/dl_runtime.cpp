@@ -1,5 +1,7 @@
 #include "gst/dl_runtime.h"
 
+#include "gst/dl_loader.h"
+
 #include <dlfcn.h>
 #include <gtest/gtest.h>
 #include <stdlib.h>
@@ -25,60 +27,16 @@ namespace corvane::helper::gst_test {
 
 namespace {
 
-// Indexed by RuntimeLibrary: core, GLib, GObject.
-constexpr std::array<const char*, 3> kLibraryNames = {"libgstreamer-1.0.so.0", "libglib-2.0.so.0",
-                                                      "libgobject-2.0.so.0"};
-
-class DlLibraries final : public RuntimeLibraries {
- public:
-  ~DlLibraries() override {
-    for (void* handle : handles) {  // core, GLib, GObject
-      if (handle != nullptr) {
-        dlclose(handle);
-      }
-    }
-  }
-
-  // Keeps the libraries loaded for the rest of the process, whatever happens to the handles.
-  void pin() const {
-    for (const char* name : kLibraryNames) {
-      if (void* handle = dlopen(name, RTLD_NOW | RTLD_NOLOAD | RTLD_NODELETE); handle != nullptr) {
-        dlclose(handle);
-      }
-    }
-  }
-
-  void* find(const char* name) const {
-    for (void* handle : handles) {
-      if (void* address = handle != nullptr ? dlsym(handle, name) : nullptr; address != nullptr) {
-        return address;
-      }
-    }
-    return nullptr;
-  }
-
-  std::array<void*, 3> handles{};
-};
-
-template <class Function>
-Function function_at(void* address) {
-  static_assert(sizeof(Function) == sizeof address, "function and data pointers match");
-  Function function = nullptr;
-  std::memcpy(&function, &address, sizeof address);
-  return function;
-}
-
-MediaRuntime failed(std::string reason, std::unique_ptr<RuntimeLibraries> libraries) {
-  MediaRuntime runtime;
-  runtime.runtime_error = std::move(reason);
-  runtime.libraries = std::move(libraries);
-  return runtime;
+// GLib's slice allocator would hide GErrors and GObjects from LeakSanitizer; with plain malloc a
+// GError the helper forgets to free is reported. Read once, when GLib is first loaded.
+MediaRuntime load_for_tests() {
+  setenv("G_SLICE", "always-malloc", 1);
+  return load_dl_runtime();
 }
 
 // The process's runtime, and the libraries it came from.
 struct Shared {
-  MediaRuntime runtime = load_dl_runtime();
-  const DlLibraries* libraries = static_cast<const DlLibraries*>(runtime.libraries.get());
+  MediaRuntime runtime = load_for_tests();
 };
 
 const Shared& shared() {
@@ -94,50 +52,6 @@ GstMessage* waiting_timed_pop_filtered(GstBus* bus, std::uint64_t /*timeout*/, u
 
 }  // namespace
 
-MediaRuntime load_dl_runtime() {
-  // GLib's slice allocator would hide GErrors and GObjects from LeakSanitizer; with plain malloc a
-  // GError the helper forgets to free is reported. Read once, when GLib is first loaded.
-  setenv("G_SLICE", "always-malloc", 1);
-  auto libraries = std::make_unique<DlLibraries>();
-  for (std::size_t i = 0; i < kLibraryNames.size(); ++i) {
-    libraries->handles[i] = dlopen(kLibraryNames[i], RTLD_NOW | RTLD_LOCAL);
-    if (libraries->handles[i] == nullptr) {
-      const char* reason = dlerror();
-      return failed(std::string("cannot load ") + kLibraryNames[i] + ": " + (reason != nullptr ? reason : "?"),
-                    std::move(libraries));
-    }
-  }
-  auto library_of = [&](RuntimeLibrary library) { return libraries->handles[static_cast<std::size_t>(library)]; };
-
-  void* init_address = dlsym(library_of(RuntimeLibrary::core), "gst_init_check");
-  if (init_address == nullptr) {
-    return failed("missing entry point gst_init_check", std::move(libraries));
-  }
-  RuntimeSymbols symbols{};
-  for (const RuntimeSymbolEntry& entry : runtime_symbol_entries()) {
-    void* address = dlsym(library_of(entry.library), entry.name);
-    if (address == nullptr) {
-      return failed(std::string("missing entry point ") + entry.name, std::move(libraries));
-    }
-    store_runtime_symbol(symbols, entry, address);
-  }
-
-  GError* error = nullptr;
-  const int initialised = function_at<GstInitCheck>(init_address)(nullptr, nullptr, &error);
-  libraries->pin();  // gst_init_check has run, whatever it returned
-  if (initialised == 0) {
-    std::string reason = error != nullptr && error->message != nullptr ? error->message : "gst_init_check failed";
-    if (error != nullptr) {
-      symbols.g_error_free(error);
-    }
-    return failed(std::move(reason), std::move(libraries));
-  }
-  MediaRuntime runtime;
-  runtime.symbols = symbols;
-  runtime.libraries = std::move(libraries);
-  return runtime;
-}
-
 const RuntimeSymbols* shared_runtime() {
   const Shared& state = shared();
   if (!state.runtime.available()) {
@@ -147,7 +61,7 @@ const RuntimeSymbols* shared_runtime() {
   return &*state.runtime.symbols;
 }
 
-void* extra_symbol(const char* name) { return shared().libraries->find(name); }
+void* extra_symbol(const char* name) { return find_dl_symbol(*shared().runtime.libraries, name); }
 
 BusPoll wait_for_bus_event(const RuntimeSymbols& gst, GstBus* bus) {
   real_timed_pop_filtered = gst.gst_bus_timed_pop_filtered;

@@ -8,17 +8,11 @@
 #include <cstdint>
 #include <string_view>
 
+#include "gst/dl_loader.h"
 #include "windows/media/runtime_primitives.h"
 #include "windows/media/runtime_symbols.h"
 
 namespace corvane::helper::gst_test {
-
-// Loads libgstreamer-1.0.so.0, libglib-2.0.so.0 and libgobject-2.0.so.0, resolves every entry
-// point and initialises GStreamer. The returned object's libraries are closed on release in the
-// order core, GLib, GObject, but once gst_init_check has run they are pinned (RTLD_NODELETE):
-// GStreamer and GObject register types, threads and plug-ins that cannot be taken back, so an
-// initialised runtime stays in the process until it exits.
-MediaRuntime load_dl_runtime();
 
 // The one runtime of this test process, loaded on first use (GStreamer initialises once per
 // process). Fails the calling test (and returns nothing) when it could not be loaded.

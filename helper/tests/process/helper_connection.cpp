@@ -41,13 +41,13 @@ std::vector<std::uint8_t> framed(const std::vector<std::uint8_t>& body) {
   return frame;
 }
 
-HelperConnection::HelperConnection(std::optional<DWORD> parent_pid, std::optional<LaunchSecrets> secrets)
+HelperConnection::HelperConnection(std::optional<DWORD> parent_pid, std::optional<LaunchSecrets> secrets,
+                                   const std::wstring& program)
     : secrets_(secrets ? *secrets : fresh_secrets()) {
   const DWORD parent = parent_pid ? *parent_pid : GetCurrentProcessId();
   helper_ = std::make_unique<ChildProcess>(
-      L"corvane_media_helper.exe",
-      std::vector<std::wstring>{L"--pipe-id", secrets_.pipe_id, L"--nonce", secrets_.nonce_hex, L"--parent-pid",
-                                std::to_wstring(parent)});
+      program, std::vector<std::wstring>{L"--pipe-id", secrets_.pipe_id, L"--nonce", secrets_.nonce_hex,
+                                         L"--parent-pid", std::to_wstring(parent)});
 }
 
 bool HelperConnection::connect() {

@@ -30,9 +30,11 @@ std::wstring pipe_name_for(const std::wstring& pipe_id);
 // The helper under test and this test's connection to it.
 class HelperConnection {
  public:
-  // Starts the helper with fresh secrets and this process as its declared parent (or `parent_pid`).
+  // Starts the helper with fresh secrets and this process as its declared parent (or `parent_pid`);
+  // `program` is the helper beside the test, or an absolute path to a copy laid out elsewhere.
   explicit HelperConnection(std::optional<DWORD> parent_pid = std::nullopt,
-                            std::optional<LaunchSecrets> secrets = std::nullopt);
+                            std::optional<LaunchSecrets> secrets = std::nullopt,
+                            const std::wstring& program = L"corvane_media_helper.exe");
 
   // Opens the client end; waits (bounded) for the pipe to appear, giving up when the helper has ended.
   bool connect();

@@ -251,7 +251,7 @@ protocol::MediaCapabilities build_media_capabilities(BroadcastEngine& engine) {
                                : std::string("WASAPI2 requires Windows 10");
   }
 
-  if (report.windows_graphics_capture_available) {
+  if (report.windows_graphics_capture_available && active != nullptr) {
     report.active_probe_profile = active->profile;
   }
   report.active_encoder_kind = active != nullptr ? active->kind : std::string();
