@@ -19,14 +19,22 @@ Result<std::vector<protocol::CaptureSource>> HelperServices::list_capture_source
   return helper::list_capture_sources();
 }
 
-Result<BroadcastStarted> HelperServices::start_broadcast(const protocol::StartBroadcast& /*request*/,
-                                                         std::uint32_t /*parent_pid*/) {
-  return fail(kNotAvailable);
+Result<BroadcastStarted> HelperServices::start_broadcast(const protocol::StartBroadcast& request,
+                                                         std::uint32_t parent_pid) {
+  return helper::start_broadcast(*engine_, request, parent_pid);
 }
 
-Result<std::string> HelperServices::update_broadcast_profile(const protocol::UpdateBroadcastProfile& /*request*/) {
-  return fail(kNotAvailable);
+Result<std::string> HelperServices::update_broadcast_profile(const protocol::UpdateBroadcastProfile& request) {
+  return helper::update_broadcast_profile(*engine_, request);
 }
+
+void HelperServices::stop_broadcast() {
+  if (engine_) {
+    helper::stop_broadcast(*engine_);
+  }
+}
+
+SupervisionEvent HelperServices::supervise_broadcast() { return helper::supervise_broadcast(*engine_); }
 
 Result<std::unique_ptr<ChordMonitorHandle>> HelperServices::start_key_chord_monitor(
     const std::vector<std::uint32_t>& keys, EventSender<ChordTransition> sender) {

@@ -8,9 +8,6 @@
 
 namespace corvane::helper {
 
-// What a command answers while its subsystem is not part of the build.
-inline constexpr const char* kNotAvailable = "not available in this build";
-
 // SessionServices of the real helper process.
 class HelperServices final : public SessionServices {
  public:
@@ -20,8 +17,8 @@ class HelperServices final : public SessionServices {
   Result<std::vector<protocol::CaptureSource>> list_capture_sources() override;
   Result<BroadcastStarted> start_broadcast(const protocol::StartBroadcast& request, std::uint32_t parent_pid) override;
   Result<std::string> update_broadcast_profile(const protocol::UpdateBroadcastProfile& request) override;
-  void stop_broadcast() override {}
-  SupervisionEvent supervise_broadcast() override { return {}; }
+  void stop_broadcast() override;
+  SupervisionEvent supervise_broadcast() override;
   // Drops the engine, which unloads the runtime.
   void release_media() override { engine_.reset(); }
   Result<std::unique_ptr<ChordMonitorHandle>> start_key_chord_monitor(const std::vector<std::uint32_t>& keys,

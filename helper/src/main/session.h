@@ -22,12 +22,6 @@
 
 namespace corvane::helper {
 
-// A broadcast that started: the active video encoder and whether system audio is part of it.
-struct BroadcastStarted {
-  std::string encoder;
-  bool system_audio_active = false;
-};
-
 // The operations a session calls; the helper's entry supplies the real subsystems.
 class SessionServices {
  public:

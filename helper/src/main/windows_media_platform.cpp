@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include "main/standard_error.h"
+#include "windows/capture/list_capture_sources.h"
 
 namespace corvane::helper {
 
@@ -23,5 +24,7 @@ std::optional<std::uint32_t> WindowsMediaPlatform::windows_build() {
 }
 
 void WindowsMediaPlatform::probe_log(std::string_view line) { write_standard_error_line(line); }
+
+Result<std::vector<protocol::CaptureSource>> WindowsMediaPlatform::capture_sources() { return list_capture_sources(); }
 
 }  // namespace corvane::helper

@@ -14,6 +14,7 @@ class WindowsMediaPlatform final : public MediaPlatform {
   std::optional<std::uint32_t> windows_build() override;
   // Probe diagnostics go to standard error.
   void probe_log(std::string_view line) override;
+  Result<std::vector<protocol::CaptureSource>> capture_sources() override;
 
  private:
   PreciseWait wait_;

@@ -2,7 +2,6 @@
 // StopBroadcast -> "idle" round trips with and without a pause between commands, and a soak of many
 // commands on one connection with the helper's handle count and private bytes before and after.
 #include <windows.h>
-#include <psapi.h>
 
 #include <algorithm>
 #include <chrono>
@@ -12,71 +11,15 @@
 #include <vector>
 
 #include "helper_connection.h"
+#include "process_figures.h"
 #include "test_windows.h"
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
+using corvane::testing::figures_of;
 using corvane::testing::HelperConnection;
-
-struct ProcessFigures {
-  unsigned long handles = 0;
-  SIZE_T private_bytes = 0;
-  SIZE_T working_set = 0;
-};
-
-// One entry of the system handle table (SystemHandleInformation, class 16).
-struct HandleEntry {
-  USHORT process_id;
-  USHORT creator_back_trace_index;
-  UCHAR object_type;
-  UCHAR flags;
-  USHORT handle;
-  PVOID object;
-  ACCESS_MASK granted_access;
-};
-
-// Handles the process holds, counted from the system handle table: Wine answers GetProcessHandleCount
-// with 0 for every process, but lists the table. The table's process IDs are 16 bits wide.
-unsigned long handle_count(DWORD pid) {
-  using QuerySystemInformation = LONG(WINAPI*)(ULONG, PVOID, ULONG, PULONG);
-  const auto query = reinterpret_cast<QuerySystemInformation>(
-      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "NtQuerySystemInformation")));
-  std::vector<unsigned char> buffer(1 << 20);
-  ULONG length = 0;
-  while (query != nullptr) {
-    const LONG status = query(16, buffer.data(), static_cast<ULONG>(buffer.size()), &length);
-    if (status == 0) {
-      ULONG count = 0;
-      std::memcpy(&count, buffer.data(), sizeof count);
-      unsigned long owned = 0;
-      for (ULONG i = 0; i < count; ++i) {
-        HandleEntry entry{};
-        std::memcpy(&entry, buffer.data() + sizeof(ULONG_PTR) + i * sizeof(HandleEntry), sizeof entry);
-        owned += entry.process_id == static_cast<USHORT>(pid) ? 1 : 0;
-      }
-      return owned;
-    }
-    if (buffer.size() >= (1u << 28)) {
-      break;
-    }
-    buffer.resize(buffer.size() * 4);
-  }
-  DWORD fallback = 0;
-  return GetProcessHandleCount(OpenProcess(PROCESS_QUERY_INFORMATION, FALSE, pid), &fallback) ? fallback : 0;
-}
-
-ProcessFigures figures_of(HANDLE process, DWORD pid) {
-  ProcessFigures figures;
-  figures.handles = handle_count(pid);
-  PROCESS_MEMORY_COUNTERS_EX counters{};
-  counters.cb = sizeof counters;
-  if (GetProcessMemoryInfo(process, reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&counters), sizeof counters)) {
-    figures.private_bytes = counters.PrivateUsage;  // 0 under Wine
-    figures.working_set = counters.WorkingSetSize;
-  }
-  return figures;
-}
+using corvane::testing::ProcessFigures;
 
 bool stop_round_trip(HelperConnection& connection, int index) {
   const auto reply =

@@ -19,6 +19,9 @@ class RealTimePlatform : public MediaPlatform {
   void sleep_for(std::chrono::milliseconds duration) override { std::this_thread::sleep_for(duration); }
   std::optional<std::uint32_t> windows_build() override { return 19045; }
   void probe_log(std::string_view /*line*/) override {}
+  corvane::Result<std::vector<corvane::protocol::CaptureSource>> capture_sources() override {
+    return std::vector<corvane::protocol::CaptureSource>{};
+  }
 };
 
 double milliseconds_since(Clock::time_point start) {

@@ -8,6 +8,7 @@
 #include <fstream>
 
 #include "helper_connection.h"
+#include "standin_runtime.h"
 #include "test_windows.h"
 
 namespace corvane::testing {
@@ -40,40 +41,6 @@ TEST(MediaCapabilities, WithoutARuntimeBothCapabilitiesNameTheMissingRuntime) {
   EXPECT_EQ(outcome.exit_code, 0u);
   EXPECT_EQ(outcome.standard_error, "") << "nothing is probed without a runtime";
 }
-
-// A copy of the helper with the stand-in runtime beside it, in a directory of its own.
-class HelperWithStandInRuntime : public ::testing::Test {
- protected:
-  void SetUp() override {
-    root_ = fs::temp_directory_path() / ("corvane-runtime-" + random_tag());
-    // executable_directory() ends with a separator: its parent_path() is the directory itself.
-    const fs::path build = fs::path(executable_directory()).parent_path().parent_path();
-    const fs::path bin = root_ / "gstreamer" / "bin";
-    fs::create_directories(bin);
-    fs::create_directories(root_ / "gstreamer" / "lib" / "gstreamer-1.0");
-    for (const char* library : {"gstreamer-1.0-0.dll", "glib-2.0-0.dll", "gobject-2.0-0.dll"}) {
-      fs::copy_file(build / "standins" / "gstreamer" / library, bin / library);
-    }
-    fs::copy_file(build / "bin" / "corvane_media_helper.exe", root_ / "corvane_media_helper.exe");
-    script_ = root_ / "script.txt";
-    SetEnvironmentVariableW(L"CORVANE_FAKE_GST_SCRIPT", script_.wstring().c_str());
-  }
-  void TearDown() override {
-    SetEnvironmentVariableW(L"CORVANE_FAKE_GST_SCRIPT", nullptr);
-    std::error_code ignored;
-    fs::remove_all(root_, ignored);
-  }
-  void write_script(std::initializer_list<const char*> lines) {
-    std::ofstream out(script_, std::ios::binary);
-    for (const char* line : lines) {
-      out << line << "\n";
-    }
-  }
-  std::wstring helper_path() const { return (root_ / "corvane_media_helper.exe").wstring(); }
-
-  fs::path root_;
-  fs::path script_;
-};
 
 TEST_F(HelperWithStandInRuntime, AnX264OnlyMachineOffersSoftwareProfiles) {
   write_script({"version GStreamer 1.26.2", "factory x264enc", "factory d3d11screencapturesrc", "factory d3d11convert",

@@ -22,6 +22,8 @@ class DrivenPlatform : public MediaPlatform {
   }
   std::optional<std::uint32_t> windows_build() override { return build; }
   void probe_log(std::string_view line) override { log.emplace_back(line); }
+  Result<std::vector<protocol::CaptureSource>> capture_sources() override { return sources; }
+  Result<std::vector<protocol::CaptureSource>> sources = std::vector<protocol::CaptureSource>{};
 
   Clock::time_point time{};
   int sleeps = 0;

@@ -117,9 +117,17 @@ helper::GstBus* get_bus(helper::GstElement* element) {
   return reinterpret_cast<helper::GstBus*>(bus);
 }
 
-helper::GstElement* bin_get_by_name(helper::GstElement* /*bin*/, const char* name) {
+helper::GstElement* bin_get_by_name(helper::GstElement* bin, const char* name) {
   fake.calls.push_back(std::string("get_by_name ") + name);
-  return reinterpret_cast<helper::GstElement*>(make(FakeObject::Kind::element));
+  // An element exists when the description names it.
+  const std::string& description = reinterpret_cast<FakeObject*>(bin)->description;
+  if (description.find(std::string("name=") + name + " ") == std::string::npos &&
+      !description.ends_with(std::string("name=") + name)) {
+    return nullptr;
+  }
+  FakeObject* element = make(FakeObject::Kind::element);
+  element->description = name;
+  return reinterpret_cast<helper::GstElement*>(element);
 }
 
 helper::GstMessage* timed_pop(helper::GstBus* bus_handle, std::uint64_t /*timeout*/, unsigned /*types*/) {
@@ -127,7 +135,8 @@ helper::GstMessage* timed_pop(helper::GstBus* bus_handle, std::uint64_t /*timeou
   FakeObject* pipeline = bus->pipeline;
   const PipelineRule* rule = rule_of(pipeline);
   const auto outcome = rule != nullptr ? rule->outcome : PipelineRule::Outcome::eos;
-  if (rule != nullptr && pipeline->polls++ < rule->polls_before) {
+  if (rule != nullptr && pipeline->polls < rule->polls_before) {
+    ++pipeline->polls;  // counts only up to the rule's number, so endless polling cannot overflow it
     return nullptr;
   }
   if (outcome != PipelineRule::Outcome::eos && outcome != PipelineRule::Outcome::error) {
@@ -167,10 +176,10 @@ void free_memory(void* memory) {
   }
 }
 
-std::size_t buffer_size(helper::GstBuffer* /*buffer*/) { return 0; }
+std::size_t buffer_size(helper::GstBuffer* /*buffer*/) { return fake.buffer_bytes; }
 
-void set_object_arg(void* /*object*/, const char* name, const char* value) {
-  fake.calls.push_back(std::string("set ") + name + "=" + value);
+void set_object_arg(void* object, const char* name, const char* value) {
+  fake.calls.push_back("set " + static_cast<FakeObject*>(object)->description + "." + name + "=" + value);
 }
 
 unsigned long signal_connect(void* /*instance*/, const char* /*signal*/, void (* /*handler*/)(), void* /*data*/,

@@ -46,9 +46,12 @@ class FakeGstreamer {
   std::string version = "GStreamer 1.26.2";
   std::vector<PipelineRule> rules;  // no match: the pipeline reaches end of stream at once
 
+  std::size_t buffer_bytes = 1000;  // what gst_buffer_get_size reports
+
   std::vector<std::string> launched;  // every description parsed
-  std::vector<std::string> calls;     // state changes and property sets, in order
-  long live_objects = 0;              // handed out and not yet released
+  // State changes ("set_state 4"), element lookups and property sets ("set video_encoder.bitrate=4500").
+  std::vector<std::string> calls;
+  long live_objects = 0;  // handed out and not yet released
   int factory_lookups = 0;
 };
 

@@ -3,11 +3,17 @@
 // encoder probing found, and the encoder in use.
 
 #include <cstdint>
+#include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "common/result.h"
+#include "protocol/messages.h"
 #include "windows/media/media_platform.h"
+#include "windows/media/media_telemetry.h"
 #include "windows/media/runtime_symbols.h"
+#include "windows/media/supervision_event.h"
 
 namespace corvane::helper {
 
@@ -31,19 +37,103 @@ struct UsableEncoder {
   bool operator==(const UsableEncoder&) const = default;
 };
 
-// Owned by the session from authentication to the end; dropping it unloads the runtime.
+// The configuration of one broadcast, as requested by StartBroadcast and stored whole while it runs.
+struct BroadcastConfig {
+  std::string capture_source_id;
+  std::string whip_url;
+  std::string stream_key;
+  std::string microphone_device_id;  // empty: no microphone
+  std::string profile_id;            // empty at start: derived from the size and frame rate
+  std::uint32_t width = 0;
+  std::uint32_t height = 0;
+  std::uint32_t frame_rate = 0;
+  std::uint32_t video_bitrate_kbps = 0;
+  std::uint32_t audio_bitrate_kbps = 0;  // 0 at start means 96
+  bool system_audio = false;
+  bool exclude_app_audio = false;
+  bool auto_profile = false;
+  bool operator==(const BroadcastConfig&) const = default;
+};
+
+// Recovery reasons, reported once by the next statistics.
+namespace recovery_reason {
+inline constexpr std::string_view none = "none";
+inline constexpr std::string_view screen_capture_fallback = "screen-capture-fallback";
+inline constexpr std::string_view bandwidth = "bandwidth";
+inline constexpr std::string_view system_audio_unavailable = "system-audio-unavailable";
+inline constexpr std::string_view device = "device";
+}  // namespace recovery_reason
+
+// Owned by the session from authentication to the end; dropping it stops any broadcast, then
+// unloads the runtime.
 struct BroadcastEngine {
+  using Clock = MediaPlatform::Clock;
+
   BroadcastEngine(MediaRuntime loaded, MediaPlatform& host) : runtime(std::move(loaded)), platform(host) {}
   BroadcastEngine(const BroadcastEngine&) = delete;
   BroadcastEngine& operator=(const BroadcastEngine&) = delete;
+  ~BroadcastEngine();
 
   MediaRuntime runtime;
   MediaPlatform& platform;
 
+  // What probing found.
   bool probed = false;
   std::vector<EncoderProbeRecord> probe_records;
   std::vector<UsableEncoder> usable_encoders;
   std::string active_encoder;
+
+  // The running broadcast.
+  std::optional<BroadcastConfig> active_config;
+  GstElement* pipeline = nullptr;
+  GstBus* bus = nullptr;
+  std::unique_ptr<MediaTelemetry> telemetry;  // outlives the pipeline whose callbacks write it
+
+  // Statistics bookkeeping.
+  MediaTelemetryCounts previous_counts;
+  std::optional<Clock::time_point> previous_sample_time;
+  std::optional<Clock::time_point> statistics_deadline;
+  std::optional<Clock::time_point> pipeline_started;
+  std::uint8_t low_rate_samples = 0;
+
+  // Per broadcast.
+  std::string capture_api = "dxgi";
+  bool capture_fallback_used = false;
+  std::uint32_t whip_reconnects = 0;
+  std::string recovery_reason{recovery_reason::none};
+  std::uint32_t client_process_id = 0;
 };
+
+// Launches the broadcast pipeline for `config` with `encoder`, attaches the frame counters and sets
+// it playing; on success the engine holds the pipeline, fresh counters and a statistics deadline 2 s
+// ahead. On failure the engine is unchanged.
+Status start_pipeline(BroadcastEngine& engine, const BroadcastConfig& config, std::uint32_t excluded_process_id,
+                      const UsableEncoder& encoder);
+
+// Stops and releases the running pipeline, then its counters.
+void teardown_pipeline(BroadcastEngine& engine);
+
+// Checks a configuration against the profile rules and what the report says the encoder can do.
+Status validate_broadcast_config(const BroadcastConfig& config, const protocol::MediaCapabilities& report);
+
+// Starts a broadcast of `request`; `client_process_id` is left out of system audio when asked.
+Result<BroadcastStarted> start_broadcast(BroadcastEngine& engine, const protocol::StartBroadcast& request,
+                                         std::uint32_t client_process_id);
+
+// Ends the broadcast, if any; cannot fail.
+void stop_broadcast(BroadcastEngine& engine);
+
+// One supervision step: at most one bus message, statistics every 2 s, missing-frames detection.
+SupervisionEvent supervise_broadcast(BroadcastEngine& engine);
+
+// Repairs (or ends) a broadcast after `message`, an error from the bus or missing frames.
+SupervisionEvent handle_media_failure(BroadcastEngine& engine, const std::string& message);
+
+// No frame 12 s after the start: switches the capture API once, otherwise handled as a failure.
+SupervisionEvent handle_missing_frames(BroadcastEngine& engine);
+
+// Changes the running broadcast's profile: live when the size is unchanged, else by a rebuild that
+// falls back to the previous configuration. Yields the active encoder's name.
+Result<std::string> update_broadcast_profile(BroadcastEngine& engine, const protocol::UpdateBroadcastProfile& request);
 
 }  // namespace corvane::helper

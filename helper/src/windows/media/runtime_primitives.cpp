@@ -5,6 +5,7 @@
 #include <initializer_list>
 #include <utility>
 
+#include "common/ascii_text.h"
 #include "common/unicode.h"
 
 namespace corvane::helper {
@@ -35,22 +36,6 @@ std::string error_message(const GError* error, const char* fallback) {
 }
 
 bool has_nul(std::string_view text) { return text.find('\0') != std::string_view::npos; }
-
-std::string ascii_lower(std::string_view text) {
-  std::string out(text);
-  std::transform(out.begin(), out.end(), out.begin(),
-                 [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; });
-  return out;
-}
-
-bool contains_any(std::string_view text, std::initializer_list<std::string_view> words) {
-  for (const std::string_view word : words) {
-    if (text.find(word) != std::string_view::npos) {
-      return true;
-    }
-  }
-  return false;
-}
 
 // The component a failure came from, named by the element paths and source files in the debug text.
 const char* component_tag(std::string_view debug) {

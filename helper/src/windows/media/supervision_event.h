@@ -1,5 +1,6 @@
 #pragma once
-// What one supervision step of a running broadcast yields for the session loop.
+// What the broadcast engine reports to the session loop: a started broadcast, and what one
+// supervision step of a running broadcast yields.
 
 #include <string>
 #include <variant>
@@ -7,6 +8,12 @@
 #include "protocol/messages.h"
 
 namespace corvane::helper {
+
+// A broadcast that started: the active video encoder and whether system audio is part of it.
+struct BroadcastStarted {
+  std::string encoder;
+  bool system_audio_active = false;
+};
 
 // The broadcast ended by itself (end of stream).
 struct BroadcastEnded {};

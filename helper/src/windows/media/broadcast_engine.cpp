@@ -1,0 +1,514 @@
+#include "windows/media/broadcast_engine.h"
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <limits>
+
+#include "common/ascii_text.h"
+#include "common/unicode.h"
+#include "windows/media/encoder_probe.h"
+#include "windows/media/pipeline_description.h"
+#include "windows/media/runtime_primitives.h"
+#include "windows/media/video_profiles.h"
+
+namespace corvane::helper {
+
+namespace {
+
+using std::chrono::seconds;
+
+constexpr seconds kStatisticsInterval{2};
+constexpr seconds kMissingFramesWindow{12};
+constexpr std::uint64_t kTeardownWaitNs = 2 * kGstSecond;
+constexpr std::uint32_t kAppAudioExclusionBuild = 20348;
+constexpr std::uint32_t kMaxWhipReconnects = 3;
+
+SupervisionEvent failed(std::string message) { return BroadcastFailed{std::move(message)}; }
+
+SupervisionEvent recovered(std::string component, std::string detail) {
+  return protocol::BroadcastRecovery{std::move(component), std::move(detail), true};
+}
+
+// The usable-encoder entry named `name`, or nothing.
+const UsableEncoder* usable_named(const BroadcastEngine& engine, std::string_view name) {
+  const auto found = std::find_if(engine.usable_encoders.begin(), engine.usable_encoders.end(),
+                                  [&](const UsableEncoder& entry) { return entry.name == name; });
+  return found == engine.usable_encoders.end() ? nullptr : &*found;
+}
+
+// "ice" as a word of its own: the text split at every character that is not an ASCII letter or digit.
+bool has_ice_word(std::string_view lowered) {
+  std::size_t start = 0;
+  while (start <= lowered.size()) {
+    std::size_t end = start;
+    while (end < lowered.size() &&
+           ((lowered[end] >= 'a' && lowered[end] <= 'z') || (lowered[end] >= '0' && lowered[end] <= '9'))) {
+      ++end;
+    }
+    if (lowered.substr(start, end - start) == "ice") {
+      return true;
+    }
+    start = end + 1;
+  }
+  return false;
+}
+
+bool is_network_failure(std::string_view lowered) {
+  return contains_any(lowered, {"whip", "http", "network", "connection", "timeout", "socket"}) || has_ice_word(lowered);
+}
+
+bool is_audio_failure(std::string_view lowered) {
+  return contains_any(lowered, {"component=system-audio", "wasapi", "audio device"});
+}
+
+bool is_capture_api(std::string_view api) { return api == "dxgi" || api == "wgc"; }
+
+// Switches the capture API once and restarts with it; on failure the previous API is restored.
+std::optional<SupervisionEvent> try_capture_fallback(BroadcastEngine& engine) {
+  engine.capture_fallback_used = true;
+  teardown_pipeline(engine);
+  const std::string previous = engine.capture_api;
+  engine.capture_api = previous == "dxgi" ? "wgc" : "dxgi";
+  if (const UsableEncoder* entry = usable_named(engine, engine.active_encoder)) {
+    const BroadcastConfig config = *engine.active_config;
+    if (start_pipeline(engine, config, engine.client_process_id, *entry)) {
+      engine.active_config = config;
+      engine.recovery_reason = recovery_reason::screen_capture_fallback;
+      return recovered("screen-capture", engine.capture_api);
+    }
+  }
+  engine.capture_api = previous;
+  return std::nullopt;
+}
+
+std::uint64_t saturating_delta(std::uint64_t now, std::uint64_t before) { return now > before ? now - before : 0; }
+
+std::uint64_t to_u64(double value) {
+  if (!(value > 0)) {
+    return 0;
+  }
+  if (value >= 18446744073709551615.0) {
+    return std::numeric_limits<std::uint64_t>::max();
+  }
+  return static_cast<std::uint64_t>(value);
+}
+
+// No control character (U+0000-U+001F, U+007F-U+009F) and at most 2048 bytes.
+bool microphone_id_acceptable(std::string_view id) {
+  if (id.size() > 2048) {
+    return false;
+  }
+  std::size_t at = 0;
+  while (at < id.size()) {
+    const char32_t c = next_code_point(id, at);
+    if (c <= 0x1F || (c >= 0x7F && c <= 0x9F)) {
+      return false;
+    }
+  }
+  return true;
+}
+
+}  // namespace
+
+BroadcastEngine::~BroadcastEngine() { stop_broadcast(*this); }
+
+Status start_pipeline(BroadcastEngine& engine, const BroadcastConfig& config, std::uint32_t excluded_process_id,
+                      const UsableEncoder& encoder) {
+  auto description = build_broadcast_description(config, engine.capture_api, excluded_process_id, encoder);
+  if (!description) {
+    return fail(description.error());
+  }
+  if (!engine.runtime.available()) {
+    return fail("GStreamer is unavailable");
+  }
+  const RuntimeSymbols& gst = *engine.runtime.symbols;
+  auto launched = launch_description(gst, *description);
+  if (!launched) {
+    return fail(redact_secrets(launched.error(), whip_endpoint(config.whip_url, config.stream_key), config.stream_key));
+  }
+  GstElement* pipeline = *launched;
+  GstBus* bus = gst.gst_element_get_bus(pipeline);
+  if (bus == nullptr) {
+    gst.gst_object_unref(pipeline);
+    return fail("GStreamer did not create a pipeline bus");
+  }
+  auto telemetry = std::make_unique<MediaTelemetry>();
+  if (auto attached = attach_telemetry(gst, pipeline, *telemetry); !attached) {
+    gst.gst_object_unref(bus);
+    gst.gst_object_unref(pipeline);
+    return fail(attached.error());
+  }
+  if (gst.gst_element_set_state(pipeline, kGstStatePlaying) == kGstStateChangeFailure) {
+    // Set to NULL and waited for before the counters go: a streaming thread may have started.
+    release_pipeline(gst, pipeline, bus, kTeardownWaitNs);
+    return fail("GStreamer could not start the capture pipeline");
+  }
+  const auto now = engine.platform.now();
+  engine.pipeline = pipeline;
+  engine.bus = bus;
+  engine.telemetry = std::move(telemetry);
+  engine.previous_counts = MediaTelemetryCounts{};
+  engine.pipeline_started = now;
+  engine.previous_sample_time = now;
+  engine.statistics_deadline = now + kStatisticsInterval;
+  engine.low_rate_samples = 0;
+  return Done{};
+}
+
+void teardown_pipeline(BroadcastEngine& engine) {
+  if (engine.pipeline == nullptr) {
+    return;
+  }
+  if (engine.runtime.available()) {
+    release_pipeline(*engine.runtime.symbols, engine.pipeline, engine.bus, kTeardownWaitNs);
+  }
+  engine.pipeline = nullptr;
+  engine.bus = nullptr;
+  engine.telemetry.reset();  // only now: the pipeline's callbacks wrote into it
+  engine.previous_sample_time.reset();
+  engine.statistics_deadline.reset();
+  engine.pipeline_started.reset();
+  engine.low_rate_samples = 0;
+}
+
+Status validate_broadcast_config(const BroadcastConfig& config, const protocol::MediaCapabilities& report) {
+  if (!profile_id_supported(config.profile_id)) {
+    return fail("video profile ID is unsupported");
+  }
+  if (!within_launch_range(config.width, config.height, config.frame_rate, config.video_bitrate_kbps,
+                           config.audio_bitrate_kbps)) {
+    return fail(std::string(kOutsideLaunchRangeMessage));
+  }
+  if (const auto ceiling = encoder_ceiling_error(report.active_encoder_kind, report.active_probe_profile, config.width,
+                                                 config.height, config.frame_rate)) {
+    return fail(std::string(*ceiling));
+  }
+  if (!whip_url_acceptable(config.whip_url)) {
+    return fail("WHIP URL must use HTTPS (HTTP is allowed only for loopback development)");
+  }
+  if (!stream_key_acceptable(config.stream_key)) {
+    return fail("LiveKit WHIP stream key is invalid");
+  }
+  if (!microphone_id_acceptable(config.microphone_device_id)) {
+    return fail("microphone device ID is invalid");
+  }
+  return Done{};
+}
+
+Result<BroadcastStarted> start_broadcast(BroadcastEngine& engine, const protocol::StartBroadcast& request,
+                                         std::uint32_t client_process_id) {
+  if (engine.pipeline != nullptr) {
+    return fail("a broadcast is already active");
+  }
+  const protocol::MediaCapabilities report = build_media_capabilities(engine);
+  if (!report.windows_graphics_capture_available) {
+    const auto reason = report.unavailable_reasons.find("windowsGraphicsCapture");
+    return fail(reason != report.unavailable_reasons.end() ? reason->second : "Windows capture is unavailable");
+  }
+
+  BroadcastConfig config{request.capture_source_id,
+                         request.whip_url,
+                         request.stream_key,
+                         request.microphone_device_id,
+                         request.profile_id,
+                         request.width,
+                         request.height,
+                         request.frame_rate,
+                         request.video_bitrate_kbps,
+                         request.audio_bitrate_kbps,
+                         request.system_audio,
+                         request.exclude_app_audio,
+                         request.auto_profile};
+  if (config.profile_id.empty()) {
+    config.profile_id = derive_profile_id(config.width, config.frame_rate);
+    config.auto_profile = true;
+  }
+  if (config.audio_bitrate_kbps == 0) {
+    config.audio_bitrate_kbps = 96;
+  }
+  if (auto valid = validate_broadcast_config(config, report); !valid) {
+    return fail(valid.error());
+  }
+
+  const auto sources = engine.platform.capture_sources();
+  if (!sources || std::none_of(sources->begin(), sources->end(), [&](const protocol::CaptureSource& source) {
+        return source.id == config.capture_source_id;
+      })) {
+    return fail("the selected capture source no longer exists");
+  }
+
+  bool dropped_system_audio = false;
+  if (config.system_audio) {
+    if (!report.system_audio_available) {
+      const auto reason = report.unavailable_reasons.find("systemAudio");
+      return fail(reason != report.unavailable_reasons.end() ? reason->second : "system audio is unavailable");
+    }
+    if (!engine.runtime.available()) {
+      return fail("GStreamer is unavailable");
+    }
+    const RuntimeSymbols& gst = *engine.runtime.symbols;
+    if (config.exclude_app_audio) {
+      if (!probe_system_audio(gst, engine.platform, true, client_process_id)) {
+        config.system_audio = false;  // the broadcast goes on without system audio
+        dropped_system_audio = true;
+      } else {
+        const auto build = engine.platform.windows_build();
+        if (!build || *build < kAppAudioExclusionBuild) {
+          return fail("excluding the app audio requires Windows build 20348 or newer");
+        }
+      }
+    } else if (auto probe = probe_system_audio(gst, engine.platform, false, client_process_id); !probe) {
+      return fail("system audio capture is unavailable: " + probe.error());
+    }
+  }
+
+  if (!config.microphone_device_id.empty() && config.system_audio &&
+      !(engine.runtime.available() && element_available(*engine.runtime.symbols, "audiomixer"))) {
+    return fail("the GStreamer audiomixer element is required to combine microphone and system audio");
+  }
+  if (engine.usable_encoders.empty()) {
+    return fail("no usable H.264 encoder is available");
+  }
+  const UsableEncoder entry = engine.usable_encoders.front();
+  engine.active_encoder = entry.name;
+  engine.client_process_id = client_process_id;
+  engine.capture_api = "dxgi";
+  engine.capture_fallback_used = false;
+  if (auto started = start_pipeline(engine, config, client_process_id, entry); !started) {
+    return fail(started.error());
+  }
+  engine.active_config = config;
+  engine.whip_reconnects = 0;
+  engine.recovery_reason = dropped_system_audio ? recovery_reason::system_audio_unavailable : recovery_reason::none;
+  return BroadcastStarted{engine.active_encoder, config.system_audio};
+}
+
+void stop_broadcast(BroadcastEngine& engine) {
+  teardown_pipeline(engine);
+  engine.active_config.reset();
+  engine.recovery_reason = recovery_reason::none;
+}
+
+SupervisionEvent supervise_broadcast(BroadcastEngine& engine) {
+  if (engine.bus == nullptr || !engine.runtime.available()) {
+    return {};
+  }
+  const BusPoll poll = poll_bus(*engine.runtime.symbols, engine.bus);
+  if (poll.event == BusEvent::eos) {
+    stop_broadcast(engine);
+    return BroadcastEnded{};
+  }
+  if (poll.event == BusEvent::error) {
+    return handle_media_failure(engine, poll.error_text);
+  }
+
+  const auto now = engine.platform.now();
+  if (!engine.statistics_deadline || now < *engine.statistics_deadline) {
+    return {};
+  }
+  engine.statistics_deadline = now + kStatisticsInterval;
+  if (!engine.previous_sample_time || !engine.telemetry) {
+    return {};
+  }
+  const MediaTelemetryCounts counts = engine.telemetry->snapshot();
+  const MediaTelemetryCounts& before = engine.previous_counts;
+  const double interval = std::max(0.001, std::chrono::duration<double>(now - *engine.previous_sample_time).count());
+  const std::uint64_t raw = saturating_delta(counts.raw_frames, before.raw_frames);
+  const std::uint64_t encoded = saturating_delta(counts.encoded_frames, before.encoded_frames);
+  const std::uint64_t bytes = saturating_delta(counts.encoded_bytes, before.encoded_bytes);
+  const double latency_sum = counts.latency_sum_ms - before.latency_sum_ms;
+  const std::uint64_t latency_samples = saturating_delta(counts.latency_samples, before.latency_samples);
+
+  protocol::BroadcastStats stats;
+  stats.frames_per_second = static_cast<double>(encoded) / interval;
+  stats.bitrate_bps = to_u64(static_cast<double>(bytes) * 8.0 / interval);
+  stats.average_latency_ms = latency_samples > 0 ? latency_sum / static_cast<double>(latency_samples) : 0.0;
+  stats.dropped_frames = raw > encoded ? raw - encoded : 0;
+  stats.encoder = engine.active_encoder;
+  stats.profile_id = engine.active_config ? engine.active_config->profile_id : std::string();
+  const UsableEncoder* active = usable_named(engine, engine.active_encoder);
+  stats.encoder_kind = active != nullptr ? active->kind : std::string();
+  stats.recovery_reason = engine.recovery_reason;
+  engine.recovery_reason = recovery_reason::none;
+  engine.previous_counts = counts;
+  engine.previous_sample_time = now;
+
+  if (stats.frames_per_second < 0.5) {
+    engine.low_rate_samples =
+        engine.low_rate_samples == 255 ? 255 : static_cast<std::uint8_t>(engine.low_rate_samples + 1);
+  } else {
+    engine.low_rate_samples = 0;
+  }
+  const std::uint64_t total_encoded = engine.telemetry->snapshot().encoded_frames;
+  if (total_encoded == 0 && engine.pipeline_started && now - *engine.pipeline_started >= kMissingFramesWindow &&
+      engine.low_rate_samples >= 2) {
+    engine.low_rate_samples = 0;
+    return handle_missing_frames(engine);
+  }
+  return stats;
+}
+
+SupervisionEvent handle_missing_frames(BroadcastEngine& engine) {
+  if (!engine.active_config) {
+    stop_broadcast(engine);
+    return failed("video capture produced no frames");
+  }
+  if (!engine.capture_fallback_used && is_capture_api(engine.capture_api)) {
+    if (auto recovery = try_capture_fallback(engine)) {
+      return *recovery;
+    }
+  }
+  return handle_media_failure(engine, "video encoder produced no frames");
+}
+
+SupervisionEvent handle_media_failure(BroadcastEngine& engine, const std::string& message) {
+  if (!engine.active_config) {
+    stop_broadcast(engine);
+    return failed(message);
+  }
+  BroadcastConfig copy = *engine.active_config;
+  const auto active = std::find_if(engine.usable_encoders.begin(), engine.usable_encoders.end(),
+                                   [&](const UsableEncoder& entry) { return entry.name == engine.active_encoder; });
+  const std::size_t index =
+      active == engine.usable_encoders.end() ? 0 : static_cast<std::size_t>(active - engine.usable_encoders.begin());
+  const std::string lowered = ascii_lower(message);
+  const bool network = is_network_failure(lowered);
+  const bool audio = is_audio_failure(lowered);
+  const bool counters_present = engine.telemetry != nullptr;
+  bool frame_seen = false;
+  if (counters_present) {
+    const MediaTelemetryCounts counts = engine.telemetry->snapshot();
+    frame_seen = counts.raw_frames > 0 || counts.encoded_frames > 0;
+  }
+  teardown_pipeline(engine);
+
+  // Nothing was ever captured: the capture API is the first suspect, whatever the message says.
+  if (counters_present && !frame_seen && !engine.capture_fallback_used && is_capture_api(engine.capture_api)) {
+    if (auto recovery = try_capture_fallback(engine)) {
+      return *recovery;
+    }
+  }
+
+  if (audio) {
+    if (copy.system_audio && copy.exclude_app_audio && index < engine.usable_encoders.size()) {
+      copy.system_audio = false;
+      const UsableEncoder entry = engine.usable_encoders[index];
+      if (start_pipeline(engine, copy, engine.client_process_id, entry)) {
+        engine.active_config = copy;
+        engine.recovery_reason = recovery_reason::system_audio_unavailable;
+        return recovered("system-audio", "loopback-unavailable");
+      }
+    }
+    engine.active_config.reset();
+    return failed("system audio capture failed and could not recover: " + message);
+  }
+
+  if (network) {
+    if (contains_any(lowered, {"404", "not found", "410", "gone", "unauthorized", "403"})) {
+      engine.active_config.reset();
+      engine.whip_reconnects = 0;
+      return failed("the WHIP credentials are no longer valid; start the broadcast again: " + message);
+    }
+    if (index < engine.usable_encoders.size() && engine.whip_reconnects < kMaxWhipReconnects) {
+      const UsableEncoder entry = engine.usable_encoders[index];
+      if (start_pipeline(engine, copy, engine.client_process_id, entry)) {
+        ++engine.whip_reconnects;
+        engine.active_config = copy;
+        engine.recovery_reason = recovery_reason::bandwidth;
+        return recovered("network", "whip");
+      }
+    }
+    engine.active_config.reset();
+    engine.whip_reconnects = 0;
+    return failed("the WHIP transport could not reconnect: " + message);
+  }
+
+  // A device failure: later encoders of the usable list, in order.
+  for (std::size_t next = index + 1; next < engine.usable_encoders.size(); ++next) {
+    const UsableEncoder entry = engine.usable_encoders[next];
+    if (entry.kind == kSoftwareEncoder && (copy.width > 960 || copy.frame_rate > 30)) {
+      copy.profile_id = "compat";
+      copy.width = 960;
+      copy.height = 540;
+      copy.frame_rate = 30;
+      copy.video_bitrate_kbps = 1300;
+      copy.audio_bitrate_kbps = 96;
+    }
+    engine.active_encoder = entry.name;
+    if (start_pipeline(engine, copy, engine.client_process_id, entry)) {
+      engine.active_config = copy;
+      engine.recovery_reason = recovery_reason::device;
+      return recovered("video-encoder", entry.name);
+    }
+  }
+  engine.active_config.reset();
+  return failed("the media device failed and no fallback encoder recovered it: " + message);
+}
+
+Result<std::string> update_broadcast_profile(BroadcastEngine& engine, const protocol::UpdateBroadcastProfile& request) {
+  if (!engine.active_config) {
+    return fail("no broadcast is active");
+  }
+  const BroadcastConfig previous = *engine.active_config;
+  BroadcastConfig updated = previous;
+  updated.profile_id = request.profile_id;
+  updated.width = request.width;
+  updated.height = request.height;
+  updated.frame_rate = request.frame_rate;
+  updated.video_bitrate_kbps = request.video_bitrate_kbps;
+  updated.audio_bitrate_kbps = request.audio_bitrate_kbps;
+
+  const protocol::MediaCapabilities report = build_media_capabilities(engine);
+  if (auto valid = validate_broadcast_config(updated, report); !valid) {
+    return fail(valid.error());
+  }
+  const UsableEncoder* found = usable_named(engine, engine.active_encoder);
+  if (found == nullptr) {
+    return fail("the active encoder is no longer available");
+  }
+  const UsableEncoder entry = *found;
+
+  if (updated.width == previous.width && updated.height == previous.height) {
+    if (engine.pipeline == nullptr) {
+      return fail("the active media pipeline is unavailable");
+    }
+    if (!engine.runtime.available()) {
+      return fail("GStreamer is unavailable");
+    }
+    const RuntimeSymbols& gst = *engine.runtime.symbols;
+    const std::string video_kbps = std::to_string(updated.video_bitrate_kbps);
+    std::vector<std::array<std::string, 3>> changes = {{"video_encoder", "bitrate", video_kbps}};
+    if (uses_quality_mode(entry.rate_control)) {
+      changes.push_back({"video_encoder", "max-bitrate", video_kbps});
+      if (entry.name == "nvd3d11h264enc") {
+        changes.push_back({"video_encoder", "vbv-buffer-size", std::to_string(updated.video_bitrate_kbps / 2)});
+      }
+    }
+    changes.push_back({"whip", "max-bitrate", std::to_string(bits_per_second(updated.video_bitrate_kbps))});
+    if (updated.system_audio || !updated.microphone_device_id.empty()) {
+      changes.push_back({"audio_encoder", "bitrate", std::to_string(bits_per_second(updated.audio_bitrate_kbps))});
+    }
+    for (const auto& [element, property, value] : changes) {
+      if (auto set = set_element_property(gst, engine.pipeline, element, property, value); !set) {
+        return fail(set.error());
+      }
+    }
+    engine.recovery_reason = recovery_reason::none;
+    engine.active_config = updated;
+    return engine.active_encoder;
+  }
+
+  teardown_pipeline(engine);
+  auto started = start_pipeline(engine, updated, engine.client_process_id, entry);
+  if (started) {
+    engine.active_config = updated;
+    return engine.active_encoder;
+  }
+  if (!start_pipeline(engine, previous, engine.client_process_id, entry)) {
+    engine.active_config.reset();
+  }
+  return fail("could not apply the broadcast profile: " + started.error());
+}
+
+}  // namespace corvane::helper
