@@ -1,0 +1,4 @@
+#pragma once
+// Resource identifiers of the host executable.
+
+#define IDI_APP_ICON 101

@@ -1,0 +1,255 @@
+// The real corvane_client.exe under Wine and Xvfb, with the stand-in Flutter engine beside it; this
+// test plays the Flutter application through the engine's bridge and looks at the host window.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <memory>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "bridge_peer.h"
+#include "child_process.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using corvane::testing::ChildOutcome;
+using corvane::testing::ChildProcess;
+using flutter::EncodableList;
+using flutter::EncodableValue;
+using flutter_bridge::BridgePeer;
+using flutter_bridge::Envelope;
+
+constexpr int kWaitMs = 20000;  // a guard against a hung host, never a pass condition
+constexpr char kRemoteInput[] = "corvane/remote_input";
+
+std::string text_at(const EncodableList& frame, std::size_t index) {
+  const auto* text = index < frame.size() ? std::get_if<std::string>(&frame[index]) : nullptr;
+  return text != nullptr ? *text : std::string("<not a string>");
+}
+
+// The host's top-level window of process `pid`, or null.
+HWND host_window_of(DWORD pid) {
+  struct Search {
+    DWORD pid;
+    HWND found;
+  } search{pid, nullptr};
+  EnumWindows(
+      [](HWND window, LPARAM data) -> BOOL {
+        auto* wanted = reinterpret_cast<Search*>(data);
+        DWORD owner = 0;
+        GetWindowThreadProcessId(window, &owner);
+        wchar_t class_name[64] = {};
+        GetClassNameW(window, class_name, 64);
+        if (owner == wanted->pid && std::wstring(class_name) == L"FLUTTER_RUNNER_WIN32_WINDOW") {
+          wanted->found = window;
+          return FALSE;
+        }
+        return TRUE;
+      },
+      reinterpret_cast<LPARAM>(&search));
+  return search.found;
+}
+
+std::wstring title_of(HWND window) {
+  wchar_t title[256] = {};
+  GetWindowTextW(window, title, 256);
+  return title;
+}
+
+// The host started from its bundle with the bridge connected and its first frame held.
+class Host : public ::testing::Test {
+ protected:
+  void Start(const std::vector<std::wstring>& arguments) {
+    ASSERT_TRUE(peer_.listening());
+    SetEnvironmentVariableW(L"CORVANE_FLUTTER_BRIDGE_PORT", std::to_wstring(peer_.port()).c_str());
+    SetEnvironmentVariableW(L"CORVANE_FLUTTER_HOLD_FIRST_FRAME", L"1");
+    const fs::path bin = fs::path(corvane::testing::executable_directory()).parent_path();
+    host_ = std::make_unique<ChildProcess>((bin.parent_path() / "client_bundle" / "corvane_client.exe").wstring(),
+                                           arguments);
+    SetEnvironmentVariableW(L"CORVANE_FLUTTER_BRIDGE_PORT", nullptr);
+    SetEnvironmentVariableW(L"CORVANE_FLUTTER_HOLD_FIRST_FRAME", nullptr);
+    ASSERT_TRUE(host_->started()) << host_->start_error();
+    ASSERT_TRUE(peer_.accept_within(kWaitMs)) << "the engine did not connect to the bridge";
+    hello_ = peer_.receive_kind_within("hello", kWaitMs);
+    ASSERT_TRUE(hello_) << peer_.last_error();
+    // The window exists before the engine: it is created first and hosts the view.
+    window_ = host_window_of(host_->pid());
+    ASSERT_NE(window_, nullptr);
+  }
+
+  // Releases the first frame and waits until the engine has called the host's frame callback.
+  void ShowFirstFrame() {
+    ASSERT_TRUE(peer_.send(EncodableList{EncodableValue("first-frame")}));
+    ASSERT_TRUE(peer_.receive_kind_within("first-frame-shown", kWaitMs)) << peer_.last_error();
+  }
+
+  // Closes the window as a user would and waits for the host to end.
+  ChildOutcome Close() {
+    PostMessageW(window_, WM_CLOSE, 0, 0);
+    return host_->wait(60000);
+  }
+
+  void TearDown() override {
+    if (host_ && !host_->exited() && window_ != nullptr) {
+      PostMessageW(window_, WM_CLOSE, 0, 0);
+    }
+  }
+
+  std::vector<std::string> ArgumentsSeenByTheApplication() const {
+    std::vector<std::string> arguments;
+    const auto* list = hello_ && hello_->size() > 4 ? std::get_if<EncodableList>(&(*hello_)[4]) : nullptr;
+    if (list != nullptr) {
+      for (const EncodableValue& argument : *list) {
+        const auto* text = std::get_if<std::string>(&argument);
+        arguments.push_back(text != nullptr ? *text : "<not a string>");
+      }
+    }
+    return arguments;
+  }
+
+  BridgePeer peer_;
+  std::unique_ptr<ChildProcess> host_;
+  std::optional<EncodableList> hello_;
+  HWND window_ = nullptr;
+};
+
+TEST_F(Host, NormalWindowIsHiddenUntilTheFirstFrameThenShownAtItsPlace) {
+  Start({L"--Installer", L"--installer=yes", L"d\u00eda \u2713", L"two words"});
+  EXPECT_FALSE(IsWindowVisible(window_)) << "shown before Flutter's first frame";
+  ShowFirstFrame();
+  EXPECT_TRUE(IsWindowVisible(window_));
+  EXPECT_EQ(title_of(window_), L"Corvane");
+  RECT frame{};
+  ASSERT_TRUE(GetWindowRect(window_, &frame));
+  EXPECT_EQ(frame.left, 10);
+  EXPECT_EQ(frame.top, 10);
+  EXPECT_EQ(frame.right - frame.left, 1280);
+  EXPECT_EQ(frame.bottom - frame.top, 720);
+  const LONG_PTR style = GetWindowLongPtrW(window_, GWL_STYLE);
+  EXPECT_NE(style & WS_THICKFRAME, 0) << "the normal window can be resized";
+  EXPECT_NE(style & WS_MAXIMIZEBOX, 0);
+  const ChildOutcome outcome = Close();
+  EXPECT_TRUE(outcome.finished);
+  EXPECT_EQ(outcome.exit_code, 0u);
+}
+
+TEST_F(Host, ArgumentsReachTheApplicationInOrderAndUnchanged) {
+  Start({L"--Installer", L"--installer=yes", L"d\u00eda \u2713", L"two words", L""});
+  EXPECT_EQ(ArgumentsSeenByTheApplication(), (std::vector<std::string>{"--Installer", "--installer=yes",
+                                                                       "d\xC3\xAD"
+                                                                       "a \xE2\x9C\x93",
+                                                                       "two words", ""}));
+  // The project is the "data" directory beside the executable.
+  EXPECT_EQ(fs::path(text_at(*hello_, 1)).filename(), "flutter_assets");
+  EXPECT_EQ(fs::path(text_at(*hello_, 2)).filename(), "icudtl.dat");
+  EXPECT_EQ(fs::path(text_at(*hello_, 3)).filename(), "app.so");
+  EXPECT_EQ(fs::path(text_at(*hello_, 1)).parent_path().filename(), "data");
+}
+
+TEST_F(Host, InstallerModeCentresAFixedSizeWindowWithThePersianTitle) {
+  Start({L"first", L"--installer", L"last"});
+  EXPECT_EQ(ArgumentsSeenByTheApplication(), (std::vector<std::string>{"first", "--installer", "last"}));
+  ShowFirstFrame();
+  EXPECT_EQ(title_of(window_), L"\u0646\u0635\u0628 Corvane");
+  RECT frame{};
+  ASSERT_TRUE(GetWindowRect(window_, &frame));
+  // This X server runs at 96 DPI: logical and physical pixels are the same.
+  EXPECT_EQ(frame.left, (GetSystemMetrics(SM_CXSCREEN) - 760) / 2);
+  EXPECT_EQ(frame.top, (GetSystemMetrics(SM_CYSCREEN) - 540) / 2);
+  EXPECT_EQ(frame.right - frame.left, 760);
+  EXPECT_EQ(frame.bottom - frame.top, 540);
+  const LONG_PTR style = GetWindowLongPtrW(window_, GWL_STYLE);
+  EXPECT_EQ(style & WS_THICKFRAME, 0) << "the installer window cannot be resized";
+  EXPECT_EQ(style & WS_MAXIMIZEBOX, 0) << "nor maximised";
+  EXPECT_NE(style & WS_MINIMIZEBOX, 0);
+  EXPECT_EQ(Close().exit_code, 0u);
+}
+
+TEST_F(Host, PluginsAreRegisteredInTheirOrderEachWithItsOwnRegistrar) {
+  Start({});
+  const std::vector<std::pair<std::string, std::string>> expected = {
+      {"AudioplayersWindowsPlugin", "audioplayers_windows_plugin.dll"},
+      {"ConnectivityPlusWindowsPlugin", "connectivity_plus_plugin.dll"},
+      {"FileSelectorWindows", "file_selector_windows_plugin.dll"},
+      {"FlutterSecureStorageWindowsPlugin", "flutter_secure_storage_windows_plugin.dll"},
+      {"FlutterWebRTCPlugin", "flutter_webrtc_plugin.dll"},
+      {"LiveKitPlugin", "livekit_client_plugin.dll"},
+      {"MediaKitLibsWindowsVideoPluginCApi", "media_kit_libs_windows_video_plugin.dll"},
+      {"MediaKitVideoPluginCApi", "media_kit_video_plugin.dll"},
+      {"PasteboardPlugin", "pasteboard_plugin.dll"},
+      {"RecordWindowsPluginCApi", "record_windows_plugin.dll"},
+      {"SharePlusWindowsPluginCApi", "share_plus_plugin.dll"},
+      {"UrlLauncherWindows", "url_launcher_windows_plugin.dll"}};
+  std::vector<std::pair<std::string, std::string>> registered;
+  while (registered.size() < expected.size()) {
+    const auto frame = peer_.receive_kind_within("plugin", kWaitMs);
+    ASSERT_TRUE(frame) << "after " << registered.size() << " plug-ins: " << peer_.last_error();
+    registered.emplace_back(text_at(*frame, 1), text_at(*frame, 2));
+  }
+  EXPECT_EQ(registered, expected);
+  ShowFirstFrame();
+  EXPECT_EQ(Close().exit_code, 0u);
+}
+
+TEST_F(Host, UnknownMethodsAndOtherCasesAreNotImplemented) {
+  Start({});
+  ShowFirstFrame();
+  for (const char* method : {"Authorize", "noSuchMethod", "emergencyStop", ""}) {
+    const int64_t id = peer_.invoke(kRemoteInput, method);
+    ASSERT_NE(id, 0);
+    const std::optional<Envelope> answer = peer_.await_response(id, kWaitMs);
+    ASSERT_TRUE(answer) << method;
+    EXPECT_EQ(answer->kind, Envelope::Kind::kNotImplemented) << method;
+  }
+  EXPECT_EQ(Close().exit_code, 0u);
+}
+
+TEST_F(Host, EveryChannelMethodIsAnsweredEvenWithArgumentsThatAreNotAMap) {
+  Start({});
+  ShowFirstFrame();
+  for (const char* method : {"readGamepads", "gamepadFullscreen", "gamepadStatus", "installGamepadDriver", "screenInfo",
+                             "attention", "authorize", "suspend", "revoke", "input"}) {
+    const int64_t id = peer_.invoke(kRemoteInput, method, EncodableValue(EncodableList{EncodableValue("sessionId")}));
+    ASSERT_NE(id, 0);
+    const std::optional<Envelope> answer = peer_.await_response(id, kWaitMs);
+    ASSERT_TRUE(answer) << method;
+    EXPECT_NE(answer->kind, Envelope::Kind::kMalformed) << method;
+  }
+  EXPECT_EQ(Close().exit_code, 0u);
+}
+
+TEST_F(Host, TheFileDropChannelServesNoCalls) {
+  Start({});
+  ShowFirstFrame();
+  const int64_t id = peer_.invoke("corvane/chat_file_drop", "filesDropped");
+  const std::optional<Envelope> answer = peer_.await_response(id, kWaitMs);
+  ASSERT_TRUE(answer);
+  EXPECT_EQ(answer->kind, Envelope::Kind::kNotImplemented);
+  EXPECT_TRUE(answer->bytes.empty()) << "no native handler answered";
+  EXPECT_EQ(Close().exit_code, 0u);
+}
+
+TEST_F(Host, AFontChangeReachesTheEngine) {
+  Start({});
+  ShowFirstFrame();
+  PostMessageW(window_, WM_FONTCHANGE, 0, 0);
+  EXPECT_TRUE(peer_.receive_kind_within("reload-system-fonts", kWaitMs)) << peer_.last_error();
+  EXPECT_EQ(Close().exit_code, 0u);
+}
+
+TEST_F(Host, ForeignTimerAndHotKeyMessagesAreNotTakenAndTheHostKeepsServing) {
+  Start({});
+  ShowFirstFrame();
+  PostMessageW(window_, WM_TIMER, 7, 0);
+  PostMessageW(window_, WM_HOTKEY, 7, 0);
+  const int64_t id = peer_.invoke(kRemoteInput, "noSuchMethod");
+  ASSERT_TRUE(peer_.await_response(id, kWaitMs));
+  EXPECT_EQ(Close().exit_code, 0u);
+}
+
+}  // namespace

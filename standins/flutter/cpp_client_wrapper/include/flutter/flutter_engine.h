@@ -1,0 +1,62 @@
+#pragma once
+// FlutterEngine: one running Flutter application. Stand-in for Flutter's header of the same name
+// (never shipped).
+
+#include <flutter_windows.h>
+
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "binary_messenger.h"
+#include "dart_project.h"
+#include "plugin_registry.h"
+
+namespace flutter {
+
+// An engine for a project; destroyed with this object unless a view controller took it over.
+class FlutterEngine : public PluginRegistry {
+ public:
+  // Creates (does not run) an engine for project.
+  explicit FlutterEngine(const DartProject& project);
+
+  ~FlutterEngine() override;
+
+  FlutterEngine(const FlutterEngine&) = delete;
+  FlutterEngine& operator=(const FlutterEngine&) = delete;
+
+  // Runs the project's entry point; false when there is no engine or it already ran.
+  bool Run();
+
+  // Runs entry_point (null: the project's); false when there is no engine or it already ran.
+  bool Run(const char* entry_point);
+
+  // Destroys the engine now (when this object owns it).
+  void ShutDown();
+
+  // Re-reads the system fonts.
+  void ReloadSystemFonts();
+
+  // The registrar for a plug-in name; null without an engine.
+  FlutterDesktopPluginRegistrarRef GetRegistrarForPlugin(const std::string& plugin_name) override;
+
+  // The messenger on which channels to the application are created.
+  BinaryMessenger* messenger() { return messenger_.get(); }
+
+  // Calls callback once after the next rendered frame, on the platform thread.
+  void SetNextFrameCallback(std::function<void()> callback);
+
+ private:
+  friend class FlutterViewController;
+
+  // Hands the engine to a view controller, which destroys it from then on.
+  FlutterDesktopEngineRef RelinquishEngine();
+
+  FlutterDesktopEngineRef engine_ = nullptr;
+  std::unique_ptr<BinaryMessenger> messenger_;
+  bool owns_engine_ = true;
+  bool has_been_run_ = false;
+  std::function<void()> next_frame_callback_;
+};
+
+}  // namespace flutter
