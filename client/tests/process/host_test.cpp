@@ -253,3 +253,19 @@ TEST_F(Host, ForeignTimerAndHotKeyMessagesAreNotTakenAndTheHostKeepsServing) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(HostWithoutEngine, ExitsWithOneAndLeavesNoWindow) {
+  SetEnvironmentVariableW(L"CORVANE_FLUTTER_FAIL_ENGINE", L"1");
+  const fs::path bin = fs::path(corvane::testing::executable_directory()).parent_path();
+  ChildProcess host((bin.parent_path() / "client_bundle" / "corvane_client.exe").wstring(), {});
+  SetEnvironmentVariableW(L"CORVANE_FLUTTER_FAIL_ENGINE", nullptr);
+  ASSERT_TRUE(host.started()) << host.start_error();
+  const ChildOutcome outcome = host.wait(60000);
+  EXPECT_TRUE(outcome.finished);
+  EXPECT_EQ(outcome.exit_code, 1u);
+  EXPECT_EQ(host_window_of(host.pid()), nullptr);
+}
+
+}  // namespace

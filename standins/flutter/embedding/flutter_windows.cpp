@@ -78,6 +78,12 @@ FlutterDesktopEngineRef FlutterDesktopEngineCreate(const FlutterDesktopEnginePro
   if (engine_properties == nullptr) {
     return nullptr;
   }
+  // A test switch: the engine cannot be created, as on a machine whose engine fails to start.
+  wchar_t fail[2] = {};
+  if (GetEnvironmentVariableW(L"CORVANE_FLUTTER_FAIL_ENGINE", fail, 2) == 1 && fail[0] == L'1') {
+    std::fprintf(stderr, "flutter stand-in: engine creation refused (CORVANE_FLUTTER_FAIL_ENGINE=1)\n");
+    return nullptr;
+  }
   auto engine = std::make_unique<FlutterDesktopEngine>(*engine_properties);
   if (!engine->valid()) {
     std::fprintf(stderr, "flutter stand-in: the engine's window could not be created\n");
