@@ -340,8 +340,8 @@ SupervisionEvent supervise_broadcast(BroadcastEngine& engine) {
   } else {
     engine.low_rate_samples = 0;
   }
-  const std::uint64_t total_encoded = engine.telemetry->snapshot().encoded_frames;
-  if (total_encoded == 0 && engine.pipeline_started && now - *engine.pipeline_started >= kMissingFramesWindow &&
+  // The snapshot above already holds the total since the pipeline started.
+  if (counts.encoded_frames == 0 && engine.pipeline_started && now - *engine.pipeline_started >= kMissingFramesWindow &&
       engine.low_rate_samples >= 2) {
     engine.low_rate_samples = 0;
     return handle_missing_frames(engine);
