@@ -21,10 +21,10 @@
 #include "helperctl/commands.h"
 #include "helperctl/json.h"
 #include "helperctl/launch.h"
-#include "main/handles.h"
 #include "main/launch_config.h"
-#include "main/os_error.h"
 #include "main/pipe_stream.h"
+#include "platform/handles.h"
+#include "platform/os_error.h"
 #include "protocol/frames.h"
 
 namespace {

@@ -2,8 +2,8 @@
 
 #include <windows.h>
 
-#include "main/os_error.h"
-#include "main/precise_wait.h"
+#include "platform/os_error.h"
+#include "platform/precise_wait.h"
 
 namespace corvane::helper {
 

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "chord/key_chord.h"
-#include "main/handles.h"
+#include "platform/handles.h"
 
 namespace corvane::helper {
 

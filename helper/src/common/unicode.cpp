@@ -107,4 +107,17 @@ char32_t next_code_point(std::string_view text, std::size_t& pos) noexcept {
   }
 }
 
+std::string repair_utf8(std::string_view bytes) {
+  if (utf8_valid(bytes)) {
+    return std::string(bytes);
+  }
+  std::string out;
+  out.reserve(bytes.size() + 8);
+  std::size_t pos = 0;
+  while (pos < bytes.size()) {
+    append_utf8(out, next_code_point(bytes, pos));
+  }
+  return out;
+}
+
 }  // namespace corvane

@@ -14,6 +14,10 @@ bool utf8_valid(std::string_view bytes) noexcept;
 // Appends the UTF-8 form of a Unicode scalar value.
 void append_utf8(std::string& out, char32_t code_point);
 
+// `bytes` as well-formed UTF-8: every byte of an ill-formed sequence becomes U+FFFD (texts from
+// libraries that mean UTF-8 but do not enforce it).
+std::string repair_utf8(std::string_view bytes);
+
 namespace detail {
 
 // Decodes UTF-16 to UTF-8; an unpaired surrogate becomes U+FFFD, or fails the whole text when strict.

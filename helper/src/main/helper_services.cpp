@@ -24,7 +24,7 @@ Result<BroadcastStarted> HelperServices::start_broadcast(const protocol::StartBr
   return helper::start_broadcast(*engine_, request, parent_pid);
 }
 
-Result<std::string> HelperServices::update_broadcast_profile(const protocol::UpdateBroadcastProfile& request) {
+ProfileUpdate HelperServices::update_broadcast_profile(const protocol::UpdateBroadcastProfile& request) {
   return helper::update_broadcast_profile(*engine_, request);
 }
 
@@ -42,5 +42,7 @@ Result<std::unique_ptr<ChordMonitorHandle>> HelperServices::start_key_chord_moni
 }
 
 void HelperServices::idle_wait() { idle_wait_.wait(std::chrono::milliseconds(8)); }
+
+bool HelperServices::parent_ended() { return WaitForSingleObject(parent_, 0) == WAIT_OBJECT_0; }
 
 }  // namespace corvane::helper

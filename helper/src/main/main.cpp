@@ -12,7 +12,7 @@
 #include "main/pipe_server.h"
 #include "main/pipe_stream.h"
 #include "main/session.h"
-#include "main/standard_error.h"
+#include "platform/standard_error.h"
 
 namespace {
 
@@ -46,7 +46,7 @@ corvane::Status serve(const corvane::helper::LaunchConfig& config) {
     return corvane::fail(client.error());
   }
   PipeStream stream(std::move(client).value());
-  HelperServices services;
+  HelperServices services(parent->process.get());
   return run_session(
       stream, [&stream] { stream.disconnect_and_close(); }, config, services);
 }

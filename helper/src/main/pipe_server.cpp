@@ -11,11 +11,54 @@
 
 #include "common/unicode.h"
 #include "main/launch_config.h"
-#include "main/os_error.h"
+#include "platform/blocking_call_guard.h"
+#include "platform/os_error.h"
 
 namespace corvane::helper {
 
-Result<std::uint32_t> verify_parent(std::uint32_t parent_pid) {
+namespace {
+
+constexpr const char* kParentNotFound = "inspect parent process: parent process not found";
+constexpr const char* kNotTheParent = "declared parent process does not own the helper";
+
+std::uint64_t creation_time(HANDLE process, bool& known) {
+  FILETIME created{};
+  FILETIME exited{};
+  FILETIME kernel{};
+  FILETIME user{};
+  known = GetProcessTimes(process, &created, &exited, &kernel, &user) != 0;
+  return (static_cast<std::uint64_t>(created.dwHighDateTime) << 32) | created.dwLowDateTime;
+}
+
+bool has_ended(HANDLE process) { return WaitForSingleObject(process, 0) == WAIT_OBJECT_0; }
+
+}  // namespace
+
+Result<UniqueHandle> open_parent_process(std::uint32_t pid) {
+  UniqueHandle process(OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid));
+  if (!process) {
+    if (GetLastError() == ERROR_INVALID_PARAMETER) {  // no process has this ID
+      return fail(kParentNotFound);
+    }
+    return fail("inspect parent process: " + last_error_text());
+  }
+  bool parent_known = false;
+  bool own_known = false;
+  const std::uint64_t parent_created = creation_time(process.get(), parent_known);
+  const std::uint64_t own_created = creation_time(GetCurrentProcess(), own_known);
+  if (!parent_known || !own_known) {
+    return fail("inspect parent process: " + last_error_text());
+  }
+  if (parent_created > own_created) {
+    return fail(kNotTheParent);
+  }
+  if (has_ended(process.get())) {
+    return fail(kParentNotFound);
+  }
+  return process;
+}
+
+Result<VerifiedParent> verify_parent(std::uint32_t parent_pid) {
   UniqueFileHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
   if (!snapshot) {
     return fail("inspect parent process: " + last_error_text());
@@ -34,12 +77,18 @@ Result<std::uint32_t> verify_parent(std::uint32_t parent_pid) {
   }
   snapshot.reset();
   if (!found) {
-    return fail("inspect parent process: parent process not found");
+    return fail(kParentNotFound);
   }
   if (actual_parent != parent_pid) {
-    return fail("declared parent process does not own the helper");
+    return fail(kNotTheParent);
   }
-  return static_cast<std::uint32_t>(actual_parent);
+  // Taken after the snapshot: should the parent have ended and its ID gone to a newer process in
+  // between, that process is younger than this one and refused.
+  auto process = open_parent_process(actual_parent);
+  if (!process) {
+    return fail(process.error());
+  }
+  return VerifiedParent{static_cast<std::uint32_t>(actual_parent), std::move(process).value()};
 }
 
 std::wstring restricted_pipe_sddl(const std::wstring& user_sid) {
@@ -97,10 +146,22 @@ Result<UniqueFileHandle> create_restricted_pipe(const std::string& pipe_id) {
   return pipe;
 }
 
-Result<UniqueFileHandle> accept_parent_client(UniqueFileHandle pipe, std::uint32_t parent_pid) {
-  if (!ConnectNamedPipe(pipe.get(), nullptr) && GetLastError() != ERROR_PIPE_CONNECTED) {
-    return fail("accept named-pipe client: " + last_error_text());
+Result<UniqueFileHandle> accept_parent_client(UniqueFileHandle pipe, const VerifiedParent& parent) {
+  BOOL connected = FALSE;
+  DWORD connect_error = ERROR_SUCCESS;
+  {
+    // The wait has no time limit of its own; a parent that ends ends it (the pipe is synchronous).
+    const BlockingCallGuard guard(parent.process.get(), std::nullopt);
+    connected = ConnectNamedPipe(pipe.get(), nullptr);
+    connect_error = connected ? ERROR_SUCCESS : GetLastError();
   }
+  if (!connected && connect_error != ERROR_PIPE_CONNECTED) {
+    if (has_ended(parent.process.get())) {
+      return fail("accept named-pipe client: parent process ended");
+    }
+    return fail("accept named-pipe client: " + system_error_text(connect_error));
+  }
+  const std::uint32_t parent_pid = parent.pid;
   ULONG client_pid = 0;
   if (!GetNamedPipeClientProcessId(pipe.get(), &client_pid)) {
     const std::string error = "inspect named-pipe client: " + last_error_text();

@@ -1,12 +1,17 @@
 #include "main/pipe_stream.h"
 
+#include <chrono>
 #include <limits>
 
-#include "main/os_error.h"
+#include "platform/blocking_call_guard.h"
+#include "platform/os_error.h"
 
 namespace corvane::helper {
 
 namespace {
+
+// How long a closing server waits for its client to read what is still in the pipe.
+constexpr std::chrono::milliseconds kFlushLimit{2000};
 
 bool system_failure(protocol::TransportError& error) {
   const DWORD code = GetLastError();
@@ -52,9 +57,13 @@ bool PipeStream::write(std::span<const std::uint8_t> bytes, std::size_t& written
 
 void PipeStream::disconnect_and_close() noexcept {
   if (pipe_) {
-    // Disconnecting discards what the client has not read yet: a last reply (an authentication
-    // failure, say) must reach the client first. Returns at once when the client has gone.
-    FlushFileBuffers(pipe_.get());
+    {
+      // Disconnecting discards what the client has not read yet: a last reply (an authentication
+      // failure, say) must reach the client first. The flush returns at once when the client has
+      // gone, and waits while it is there but does not read; that wait is bounded.
+      const BlockingCallGuard guard(nullptr, kFlushLimit);
+      FlushFileBuffers(pipe_.get());
+    }
     DisconnectNamedPipe(pipe_.get());
     pipe_.reset();
   }

@@ -3,7 +3,7 @@
 
 #include <windows.h>
 
-#include "main/handles.h"
+#include "platform/handles.h"
 #include "protocol/frames.h"
 
 namespace corvane::helper {
@@ -19,7 +19,8 @@ class PipeStream final : public protocol::FrameStream {
   bool write(std::span<const std::uint8_t> bytes, std::size_t& written, protocol::TransportError& error) override;
 
   HANDLE handle() const noexcept { return pipe_.get(); }
-  // Server end: waits until the client has read what was written, disconnects it, closes the handle.
+  // Server end: waits (at most 2 s) until the client has read what was written, disconnects it,
+  // closes the handle.
   void disconnect_and_close() noexcept;
   // Closes the handle (client end).
   void close() noexcept { pipe_.reset(); }

@@ -78,6 +78,10 @@ class Session {
 
   LoopEnd command_loop() {
     for (;;) {
+      // Before anything is read or written: a parent that has gone leaves nobody to serve.
+      if (services_.parent_ended()) {
+        return ClientGone{};
+      }
       if (auto error = forward_chord_events(microphone_, [](const ChordTransition& t) {
             return protocol::event(protocol::MicrophoneShortcutEvent{t});
           })) {
@@ -90,25 +94,20 @@ class Session {
       if (auto error = forward_supervision()) {
         return *error;
       }
-      auto poll = protocol::poll_frame(pipe_);
-      if (!poll) {
-        if (protocol::is_disconnect_code(poll.error().os_code)) {
-          return ClientGone{};
-        }
-        return "poll named pipe: " + poll.error().message;
+      auto incoming = receiver_.receive(pipe_, protocol::Sender::client);
+      if (!incoming) {
+        const protocol::ReceiveError& error = incoming.error();
+        return (error.step == protocol::ReceiveStep::poll ? "poll named pipe: " : "read helper command: ") +
+               error.error.message;
       }
-      if (*poll == protocol::PollState::not_ready) {
+      if (std::holds_alternative<protocol::NotReady>(*incoming)) {
         services_.idle_wait();
         continue;
       }
-      auto frame = protocol::read_frame(pipe_, protocol::Sender::client);
-      if (!frame) {
-        return "read helper command: " + frame.error().message;
-      }
-      if (std::holds_alternative<protocol::Disconnected>(*frame)) {
+      if (std::holds_alternative<protocol::Disconnected>(*incoming)) {
         return ClientGone{};
       }
-      if (auto end = dispatch_command(std::get<HelperEnvelope>(*frame))) {
+      if (auto end = dispatch_command(std::get<HelperEnvelope>(*incoming))) {
         return *end;
       }
     }
@@ -187,7 +186,13 @@ class Session {
       return "read helper command: " +
              std::string(protocol::proto_error_message(protocol::ProtoError::envelope_command_missing));
     }
-    return write_reply(pipe_, *reply);
+    if (auto error = write_reply(pipe_, *reply)) {
+      return error;
+    }
+    if (auto event = std::exchange(follow_up_, std::nullopt)) {
+      return write_reply(pipe_, *event);
+    }
+    return std::nullopt;
   }
 
   HelperEnvelope answer(const std::string& id, const protocol::Authenticate& /*command*/) {
@@ -218,11 +223,15 @@ class Session {
   }
 
   HelperEnvelope answer(const std::string& id, const protocol::UpdateBroadcastProfile& command) {
-    auto encoder = services_.update_broadcast_profile(command);
-    if (!encoder) {
-      return protocol::error_reply(id, HelperErrorCode::broadcast_profile_update_failed, encoder.error());
+    ProfileUpdate update = services_.update_broadcast_profile(command);
+    if (!update.encoder) {
+      if (update.broadcast_lost) {
+        // The reply alone would leave the client believing its broadcast goes on.
+        follow_up_ = protocol::error_event(HelperErrorCode::media_pipeline_failed, update.encoder.error());
+      }
+      return protocol::error_reply(id, HelperErrorCode::broadcast_profile_update_failed, update.encoder.error());
     }
-    return protocol::status_reply(id, status_word::broadcasting, *encoder);
+    return protocol::status_reply(id, status_word::broadcasting, *update.encoder);
   }
 
   HelperEnvelope answer(const std::string& id, const protocol::StopBroadcast& /*command*/) {
@@ -257,6 +266,9 @@ class Session {
   protocol::FrameStream& pipe_;
   const LaunchConfig& config_;
   SessionServices& services_;
+  protocol::FrameReceiver receiver_;
+  // An event that belongs right after the reply being written (a broadcast lost in a profile update).
+  std::optional<HelperEnvelope> follow_up_;
   ChordFunction ptt_{make_event_channel<ChordTransition>(), nullptr, status_word::global_ptt_enabled,
                      status_word::global_ptt_disabled, HelperErrorCode::global_ptt_configuration_failed};
   ChordFunction microphone_{make_event_channel<ChordTransition>(), nullptr, status_word::microphone_shortcut_enabled,

@@ -37,7 +37,7 @@ class SessionServices {
   virtual Result<std::vector<protocol::CaptureSource>> list_capture_sources() = 0;
   virtual Result<BroadcastStarted> start_broadcast(const protocol::StartBroadcast& request,
                                                    std::uint32_t parent_pid) = 0;
-  virtual Result<std::string> update_broadcast_profile(const protocol::UpdateBroadcastProfile& request) = 0;
+  virtual ProfileUpdate update_broadcast_profile(const protocol::UpdateBroadcastProfile& request) = 0;
   // Stops the broadcast if one runs; always succeeds.
   virtual void stop_broadcast() = 0;
   // One supervision step of the running broadcast, if any.
@@ -49,6 +49,9 @@ class SessionServices {
                                                                               EventSender<ChordTransition> sender) = 0;
   // The pause of a loop iteration that found nothing to do (8 ms).
   virtual void idle_wait() = 0;
+  // True once the verified parent process has ended. Its end of the pipe usually closes with it, but
+  // not always visibly: a frame it left half-written keeps the pipe readable.
+  virtual bool parent_ended() = 0;
 };
 
 // True when a request ID is 1..128 bytes of A-Z, a-z, 0-9, '.', '_', ':', '-'.

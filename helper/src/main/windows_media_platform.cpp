@@ -2,7 +2,7 @@
 
 #include <windows.h>
 
-#include "main/standard_error.h"
+#include "platform/standard_error.h"
 #include "windows/capture/list_capture_sources.h"
 
 namespace corvane::helper {

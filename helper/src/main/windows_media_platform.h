@@ -1,7 +1,7 @@
 #pragma once
 // The media engine's view of the real machine.
 
-#include "main/precise_wait.h"
+#include "platform/precise_wait.h"
 #include "windows/media/media_platform.h"
 
 namespace corvane::helper {

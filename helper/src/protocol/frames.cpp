@@ -1,6 +1,8 @@
 #include "protocol/frames.h"
 
+#include <algorithm>
 #include <array>
+#include <utility>
 
 namespace corvane::protocol {
 
@@ -123,6 +125,96 @@ Expected<Done, TransportError> write_frame(FrameStream& stream, const HelperEnve
     return fail(std::move(error));
   }
   return Done{};
+}
+
+Expected<Incoming, ReceiveError> FrameReceiver::receive(FrameStream& stream, Sender sender) {
+  std::array<std::uint8_t, kFrameHeader> peeked{};
+  std::size_t copied = 0;
+  std::size_t available = 0;
+  TransportError error;
+  if (!stream.peek(peeked, copied, available, error)) {
+    if (is_disconnect_code(error.os_code)) {
+      return left_inside_frame();
+    }
+    return fail(ReceiveError{ReceiveStep::poll, std::move(error)});
+  }
+  const std::size_t have = pending_.size();
+  if (have + available < kFrameHeader) {
+    return take_then_wait(stream, available);
+  }
+  // The header: what was taken already, completed from the front of what waits.
+  const std::size_t from_pending = std::min(have, kFrameHeader);
+  if (copied < kFrameHeader - from_pending) {
+    return Incoming(NotReady{});
+  }
+  std::array<std::uint8_t, kFrameHeader> header{};
+  std::copy_n(pending_.begin(), from_pending, header.begin());
+  std::copy_n(peeked.begin(), kFrameHeader - from_pending, header.begin() + static_cast<std::ptrdiff_t>(from_pending));
+  const std::uint32_t length = little_endian_length(header);
+  if (!length_valid(length)) {
+    return fail(ReceiveError{ReceiveStep::poll, invalid_length()});
+  }
+  const std::size_t frame_size = kFrameHeader + length;
+  pending_.reserve(frame_size);
+  // Never more than this frame: what waits beyond it belongs to the next one.
+  const std::size_t wanted = std::min(available, frame_size - have);
+  if (pending_.size() + wanted < frame_size) {
+    return take_then_wait(stream, wanted);
+  }
+  switch (take(stream, wanted, error)) {
+    case TakeOutcome::taken:
+      break;
+    case TakeOutcome::ended:
+      return left_inside_frame();
+    case TakeOutcome::failed:
+      return fail(ReceiveError{ReceiveStep::read, std::move(error)});
+  }
+  const std::vector<std::uint8_t> frame = std::exchange(pending_, {});
+  auto envelope = decode_envelope(std::span(frame).subspan(kFrameHeader), sender);
+  if (!envelope) {
+    return fail(ReceiveError{ReceiveStep::read, TransportError{0, std::string(proto_error_message(envelope.error()))}});
+  }
+  return Incoming(std::move(envelope).value());
+}
+
+Expected<Incoming, ReceiveError> FrameReceiver::take_then_wait(FrameStream& stream, std::size_t count) {
+  TransportError error;
+  switch (take(stream, count, error)) {
+    case TakeOutcome::taken:
+      return Incoming(NotReady{});
+    case TakeOutcome::ended:
+      return left_inside_frame();
+    case TakeOutcome::failed:
+      break;
+  }
+  return fail(ReceiveError{ReceiveStep::read, std::move(error)});
+}
+
+FrameReceiver::TakeOutcome FrameReceiver::take(FrameStream& stream, std::size_t count, TransportError& error) {
+  const std::size_t target = pending_.size() + count;
+  while (pending_.size() < target) {
+    const std::size_t before = pending_.size();
+    pending_.resize(target);
+    std::size_t got = 0;
+    const bool read = stream.read(std::span(pending_).subspan(before), got, error);
+    pending_.resize(before + (read ? got : 0));
+    if (!read) {
+      return is_end_of_stream(error) ? TakeOutcome::ended : TakeOutcome::failed;
+    }
+    if (got == 0) {
+      return TakeOutcome::ended;
+    }
+  }
+  return TakeOutcome::taken;
+}
+
+Expected<Incoming, ReceiveError> FrameReceiver::left_inside_frame() {
+  const bool inside_body = pending_.size() >= kFrameHeader;
+  pending_ = {};
+  if (inside_body) {
+    return fail(ReceiveError{ReceiveStep::read, TransportError{0, "failed to fill whole buffer"}});
+  }
+  return Incoming(Disconnected{});
 }
 
 }  // namespace corvane::protocol

@@ -64,4 +64,46 @@ Expected<Done, TransportError> write_frame(FrameStream& stream, const HelperEnve
 // True when a system code means the other end has gone (broken pipe, no data, not connected).
 bool is_disconnect_code(std::uint32_t os_code);
 
+// Nothing complete has arrived yet.
+struct NotReady {};
+
+// What one look at the stream found: nothing complete yet, one whole frame, or the client gone.
+using Incoming = std::variant<NotReady, HelperEnvelope, Disconnected>;
+
+// Where taking frames off the stream failed: at the look (the poll) or while reading a frame.
+enum class ReceiveStep : std::uint8_t { poll, read };
+
+struct ReceiveError {
+  ReceiveStep step;
+  TransportError error;
+};
+
+// Frames for a loop that must never block on its client. Each call looks at the stream once and
+// returns at once; the bytes of a frame that is still arriving are taken off the stream as they come
+// and kept here. A client that leaves inside a frame is therefore seen: its last bytes would
+// otherwise stay in the stream, and every look would find them there and report "not ready" for ever.
+// Whole frames, and frames that arrive in pieces and do complete, are read exactly as poll_frame and
+// read_frame would; an invalid length is reported as soon as the header is complete, by the poll.
+class FrameReceiver {
+ public:
+  // Disconnected when the client left between frames or inside a header; a read error "failed to
+  // fill whole buffer" when it left inside a body.
+  Expected<Incoming, ReceiveError> receive(FrameStream& stream, Sender sender);
+
+  // True while part of a frame has been taken off the stream.
+  bool inside_frame() const noexcept { return !pending_.empty(); }
+
+ private:
+  enum class TakeOutcome : std::uint8_t { taken, ended, failed };
+
+  // Takes `count` bytes that are known to wait off the stream, then reports that the frame is not complete.
+  Expected<Incoming, ReceiveError> take_then_wait(FrameStream& stream, std::size_t count);
+  // Reads `count` waiting bytes onto the end of pending_.
+  TakeOutcome take(FrameStream& stream, std::size_t count, TransportError& error);
+  // The stream ended: a disconnect between frames or inside a header, a read failure inside a body.
+  Expected<Incoming, ReceiveError> left_inside_frame();
+
+  std::vector<std::uint8_t> pending_;  // the frame that is arriving, header first
+};
+
 }  // namespace corvane::protocol

@@ -517,7 +517,7 @@ class EngineUpdates : public Engine {
 
 TEST_F(EngineUpdates, TheSameSizeChangesBitRatesLive) {
   start_hardware("constrained-vbr", true);
-  auto updated = update_broadcast_profile(*engine_, update(1920, 1080, 30, 4500));
+  auto updated = update_broadcast_profile(*engine_, update(1920, 1080, 30, 4500)).encoder;
   ASSERT_TRUE(updated) << updated.error();
   EXPECT_EQ(*updated, "nvd3d11h264enc");
   EXPECT_EQ(property_sets(),
@@ -530,7 +530,7 @@ TEST_F(EngineUpdates, TheSameSizeChangesBitRatesLive) {
 
 TEST_F(EngineUpdates, ConstantBitRateEncodersOnlyGetTheirBitrate) {
   start_hardware("cbr-fallback", false);
-  ASSERT_TRUE(update_broadcast_profile(*engine_, update(1920, 1080, 60, 4500)));
+  ASSERT_TRUE(update_broadcast_profile(*engine_, update(1920, 1080, 60, 4500)).encoder);
   EXPECT_EQ(property_sets(),
             (std::vector<std::string>{"set video_encoder.bitrate=4500", "set whip.max-bitrate=4500000"}));
   EXPECT_EQ(engine_->active_config->frame_rate, 60u) << "recorded for the next rebuild; the pipeline keeps 30";
@@ -539,7 +539,7 @@ TEST_F(EngineUpdates, ConstantBitRateEncodersOnlyGetTheirBitrate) {
 TEST_F(EngineUpdates, ANewSizeRebuildsAndFallsBackToThePreviousConfiguration) {
   start_hardware("constrained-vbr", false);
   script({{"width=1280,height=720", Outcome::parse_error, "no element \"d3d11convert\""}});
-  auto updated = update_broadcast_profile(*engine_, update(1280, 720, 30, 3000));
+  auto updated = update_broadcast_profile(*engine_, update(1280, 720, 30, 3000)).encoder;
   ASSERT_FALSE(updated);
   EXPECT_EQ(updated.error(), "could not apply the broadcast profile: no element \"d3d11convert\"");
   ASSERT_TRUE(engine_->active_config);
@@ -547,16 +547,16 @@ TEST_F(EngineUpdates, ANewSizeRebuildsAndFallsBackToThePreviousConfiguration) {
   EXPECT_NE(engine_->pipeline, nullptr);
 
   script({{"d3d11screencapturesrc", Outcome::parse_error, "everything is broken"}});
-  updated = update_broadcast_profile(*engine_, update(1280, 720, 30, 3000));
+  updated = update_broadcast_profile(*engine_, update(1280, 720, 30, 3000)).encoder;
   ASSERT_FALSE(updated);
   EXPECT_EQ(updated.error(), "could not apply the broadcast profile: everything is broken");
   EXPECT_FALSE(engine_->active_config) << "neither configuration could start";
-  EXPECT_EQ(update_broadcast_profile(*engine_, update(1920, 1080, 30, 3000)).error(), "no broadcast is active");
+  EXPECT_EQ(update_broadcast_profile(*engine_, update(1920, 1080, 30, 3000)).encoder.error(), "no broadcast is active");
 }
 
 TEST_F(EngineUpdates, ANewSizeThatStartsReplacesTheConfiguration) {
   start_hardware("constrained-vbr", false);
-  auto updated = update_broadcast_profile(*engine_, update(1280, 720, 60, 3000));
+  auto updated = update_broadcast_profile(*engine_, update(1280, 720, 60, 3000)).encoder;
   ASSERT_TRUE(updated) << updated.error();
   EXPECT_EQ(engine_->active_config->width, 1280u);
   EXPECT_EQ(launches_containing("width=1280,height=720,framerate=60/1"), 1u);
@@ -566,10 +566,10 @@ TEST_F(EngineUpdates, UpdatesAreValidatedWithoutTheStartDefaults) {
   start_hardware("constrained-vbr", false);
   auto empty_profile = update(1920, 1080, 30, 3000);
   empty_profile.profile_id = "";
-  EXPECT_EQ(update_broadcast_profile(*engine_, empty_profile).error(), "video profile ID is unsupported");
+  EXPECT_EQ(update_broadcast_profile(*engine_, empty_profile).encoder.error(), "video profile ID is unsupported");
   auto no_audio_rate = update(1920, 1080, 30, 3000);
   no_audio_rate.audio_bitrate_kbps = 0;
-  EXPECT_EQ(update_broadcast_profile(*engine_, no_audio_rate).error(),
+  EXPECT_EQ(update_broadcast_profile(*engine_, no_audio_rate).encoder.error(),
             "video profile is outside the supported launch range");
 }
 
@@ -578,7 +578,8 @@ TEST_F(EngineUpdates, AMissingElementStopsTheLiveChangeAtThatProperty) {
   engine_->probed = true;
   ASSERT_EQ(start_error(request()), "(started)");  // a pipeline without audio
   engine_->active_config->system_audio = true;     // a configuration claiming audio the pipeline lacks
-  auto updated = update_broadcast_profile(*engine_, protocol::UpdateBroadcastProfile{"compat", 960, 540, 30, 1000, 64});
+  auto updated =
+      update_broadcast_profile(*engine_, protocol::UpdateBroadcastProfile{"compat", 960, 540, 30, 1000, 64}).encoder;
   ASSERT_FALSE(updated);
   EXPECT_EQ(updated.error(), "media element audio_encoder is unavailable");
   EXPECT_EQ(engine_->active_config->video_bitrate_kbps, 1300u) << "the configuration is unchanged";

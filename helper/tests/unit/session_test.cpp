@@ -118,7 +118,8 @@ class RecordingServices : public SessionServices {
   std::function<void()> on_idle;
   Result<std::vector<protocol::CaptureSource>> sources = std::vector<protocol::CaptureSource>{};
   Result<BroadcastStarted> started = BroadcastStarted{"x264enc", true};
-  Result<std::string> updated = std::string("x264enc");
+  ProfileUpdate updated{std::string("x264enc")};
+  bool parent_gone = false;
   std::optional<std::string> monitor_failure;  // for every chord
   std::vector<std::uint32_t> last_keys;
   std::uint32_t last_parent_pid = 0;
@@ -143,10 +144,11 @@ class RecordingServices : public SessionServices {
     last_parent_pid = parent_pid;
     return started;
   }
-  Result<std::string> update_broadcast_profile(const protocol::UpdateBroadcastProfile& /*request*/) override {
+  ProfileUpdate update_broadcast_profile(const protocol::UpdateBroadcastProfile& /*request*/) override {
     log.emplace_back("update");
     return updated;
   }
+  bool parent_ended() override { return parent_gone; }
   void stop_broadcast() override { log.emplace_back("stop broadcast"); }
   SupervisionEvent supervise_broadcast() override {
     if (supervision.empty()) {
@@ -393,7 +395,7 @@ TEST(SessionDispatch, FailuresBecomeErrorsWithTheirCodesAndRetryFlags) {
   SessionRun run;
   run.services.sources = fail("Access is denied. (os error 5)");
   run.services.started = fail("GStreamer is unavailable");
-  run.services.updated = fail("the active media pipeline is unavailable");
+  run.services.updated = {fail("the active media pipeline is unavailable")};
   run.services.monitor_failure = "virtual key codes must be between 1 and 254";
   protocol::ConfigureGlobalPtt ptt;
   ptt.enabled = true;

@@ -1,4 +1,4 @@
-#include "windows/capture/unicode_lower.h"
+#include "common/unicode_lower.h"
 
 #include <gtest/gtest.h>
 

@@ -5,7 +5,7 @@
 #include <system_error>
 #include <utility>
 
-#include "windows/capture/unicode_lower.h"
+#include "common/unicode_lower.h"
 
 namespace corvane::helper {
 

@@ -7,9 +7,9 @@
 #include <string_view>
 
 #include "common/unicode.h"
-#include "main/os_error.h"
+#include "common/unicode_lower.h"
+#include "platform/os_error.h"
 #include "windows/capture/capture_sources.h"
-#include "windows/capture/unicode_lower.h"
 
 namespace corvane::helper {
 

@@ -30,11 +30,20 @@ SupervisionEvent recovered(std::string component, std::string detail) {
   return protocol::BroadcastRecovery{std::move(component), std::move(detail), true};
 }
 
-// The usable-encoder entry named `name`, or nothing.
-const UsableEncoder* usable_named(const BroadcastEngine& engine, std::string_view name) {
+// The position of the usable-encoder entry named `name`, or nothing.
+std::optional<std::size_t> usable_index(const BroadcastEngine& engine, std::string_view name) {
   const auto found = std::find_if(engine.usable_encoders.begin(), engine.usable_encoders.end(),
                                   [&](const UsableEncoder& entry) { return entry.name == name; });
-  return found == engine.usable_encoders.end() ? nullptr : &*found;
+  if (found == engine.usable_encoders.end()) {
+    return std::nullopt;
+  }
+  return static_cast<std::size_t>(found - engine.usable_encoders.begin());
+}
+
+// The usable-encoder entry named `name`, or nothing.
+const UsableEncoder* usable_named(const BroadcastEngine& engine, std::string_view name) {
+  const auto index = usable_index(engine, name);
+  return index ? &engine.usable_encoders[*index] : nullptr;
 }
 
 // "ice" as a word of its own: the text split at every character that is not an ASCII letter or digit.
@@ -113,8 +122,15 @@ bool microphone_id_acceptable(std::string_view id) {
 
 BroadcastEngine::~BroadcastEngine() { stop_broadcast(*this); }
 
+std::string redact_broadcast_secrets(const BroadcastConfig& config, std::string_view text) {
+  return redact_secrets(text, whip_endpoint(config.whip_url, config.stream_key), config.stream_key);
+}
+
 Status start_pipeline(BroadcastEngine& engine, const BroadcastConfig& config, std::uint32_t excluded_process_id,
                       const UsableEncoder& encoder) {
+  if (engine.pipeline != nullptr) {
+    return fail("a media pipeline is already running");
+  }
   auto description = build_broadcast_description(config, engine.capture_api, excluded_process_id, encoder);
   if (!description) {
     return fail(description.error());
@@ -125,7 +141,7 @@ Status start_pipeline(BroadcastEngine& engine, const BroadcastConfig& config, st
   const RuntimeSymbols& gst = *engine.runtime.symbols;
   auto launched = launch_description(gst, *description);
   if (!launched) {
-    return fail(redact_secrets(launched.error(), whip_endpoint(config.whip_url, config.stream_key), config.stream_key));
+    return fail(redact_broadcast_secrets(config, launched.error()));
   }
   GstElement* pipeline = *launched;
   GstBus* bus = gst.gst_element_get_bus(pipeline);
@@ -172,7 +188,8 @@ void teardown_pipeline(BroadcastEngine& engine) {
   engine.low_rate_samples = 0;
 }
 
-Status validate_broadcast_config(const BroadcastConfig& config, const protocol::MediaCapabilities& report) {
+Status validate_broadcast_config(const BroadcastConfig& config, std::string_view encoder_kind,
+                                 std::string_view probe_profile) {
   if (!profile_id_supported(config.profile_id)) {
     return fail("video profile ID is unsupported");
   }
@@ -180,8 +197,8 @@ Status validate_broadcast_config(const BroadcastConfig& config, const protocol::
                            config.audio_bitrate_kbps)) {
     return fail(std::string(kOutsideLaunchRangeMessage));
   }
-  if (const auto ceiling = encoder_ceiling_error(report.active_encoder_kind, report.active_probe_profile, config.width,
-                                                 config.height, config.frame_rate)) {
+  if (const auto ceiling =
+          encoder_ceiling_error(encoder_kind, probe_profile, config.width, config.height, config.frame_rate)) {
     return fail(std::string(*ceiling));
   }
   if (!whip_url_acceptable(config.whip_url)) {
@@ -227,7 +244,8 @@ Result<BroadcastStarted> start_broadcast(BroadcastEngine& engine, const protocol
   if (config.audio_bitrate_kbps == 0) {
     config.audio_bitrate_kbps = 96;
   }
-  if (auto valid = validate_broadcast_config(config, report); !valid) {
+  // The report's active encoder is the first usable one, the one this start runs.
+  if (auto valid = validate_broadcast_config(config, report.active_encoder_kind, report.active_probe_profile); !valid) {
     return fail(valid.error());
   }
 
@@ -368,10 +386,10 @@ SupervisionEvent handle_media_failure(BroadcastEngine& engine, const std::string
     return failed(message);
   }
   BroadcastConfig copy = *engine.active_config;
-  const auto active = std::find_if(engine.usable_encoders.begin(), engine.usable_encoders.end(),
-                                   [&](const UsableEncoder& entry) { return entry.name == engine.active_encoder; });
-  const std::size_t index =
-      active == engine.usable_encoders.end() ? 0 : static_cast<std::size_t>(active - engine.usable_encoders.begin());
+  const std::size_t index = usable_index(engine, engine.active_encoder).value_or(0);
+  // The class is read from the text as the media framework wrote it; only what is sent is redacted
+  // (an error may quote the endpoint, and a key may happen to contain a class word).
+  const std::string shown = redact_broadcast_secrets(copy, message);
   const std::string lowered = ascii_lower(message);
   const bool network = is_network_failure(lowered);
   const bool audio = is_audio_failure(lowered);
@@ -401,14 +419,14 @@ SupervisionEvent handle_media_failure(BroadcastEngine& engine, const std::string
       }
     }
     engine.active_config.reset();
-    return failed("system audio capture failed and could not recover: " + message);
+    return failed("system audio capture failed and could not recover: " + shown);
   }
 
   if (network) {
     if (contains_any(lowered, {"404", "not found", "410", "gone", "unauthorized", "403"})) {
       engine.active_config.reset();
       engine.whip_reconnects = 0;
-      return failed("the WHIP credentials are no longer valid; start the broadcast again: " + message);
+      return failed("the WHIP credentials are no longer valid; start the broadcast again: " + shown);
     }
     if (index < engine.usable_encoders.size() && engine.whip_reconnects < kMaxWhipReconnects) {
       const UsableEncoder entry = engine.usable_encoders[index];
@@ -421,7 +439,7 @@ SupervisionEvent handle_media_failure(BroadcastEngine& engine, const std::string
     }
     engine.active_config.reset();
     engine.whip_reconnects = 0;
-    return failed("the WHIP transport could not reconnect: " + message);
+    return failed("the WHIP transport could not reconnect: " + shown);
   }
 
   // A device failure: later encoders of the usable list, in order.
@@ -443,12 +461,12 @@ SupervisionEvent handle_media_failure(BroadcastEngine& engine, const std::string
     }
   }
   engine.active_config.reset();
-  return failed("the media device failed and no fallback encoder recovered it: " + message);
+  return failed("the media device failed and no fallback encoder recovered it: " + shown);
 }
 
-Result<std::string> update_broadcast_profile(BroadcastEngine& engine, const protocol::UpdateBroadcastProfile& request) {
+ProfileUpdate update_broadcast_profile(BroadcastEngine& engine, const protocol::UpdateBroadcastProfile& request) {
   if (!engine.active_config) {
-    return fail("no broadcast is active");
+    return {fail("no broadcast is active")};
   }
   const BroadcastConfig previous = *engine.active_config;
   BroadcastConfig updated = previous;
@@ -459,22 +477,25 @@ Result<std::string> update_broadcast_profile(BroadcastEngine& engine, const prot
   updated.video_bitrate_kbps = request.video_bitrate_kbps;
   updated.audio_bitrate_kbps = request.audio_bitrate_kbps;
 
-  const protocol::MediaCapabilities report = build_media_capabilities(engine);
-  if (auto valid = validate_broadcast_config(updated, report); !valid) {
-    return fail(valid.error());
-  }
+  // Judged by the encoder the broadcast runs, which a recovery may have changed since the start (the
+  // capability report would name the first usable one).
   const UsableEncoder* found = usable_named(engine, engine.active_encoder);
+  if (auto valid = validate_broadcast_config(updated, found != nullptr ? found->kind : std::string_view(),
+                                             found != nullptr ? found->profile : std::string_view());
+      !valid) {
+    return {fail(valid.error())};
+  }
   if (found == nullptr) {
-    return fail("the active encoder is no longer available");
+    return {fail("the active encoder is no longer available")};
   }
   const UsableEncoder entry = *found;
 
   if (updated.width == previous.width && updated.height == previous.height) {
     if (engine.pipeline == nullptr) {
-      return fail("the active media pipeline is unavailable");
+      return {fail("the active media pipeline is unavailable")};
     }
     if (!engine.runtime.available()) {
-      return fail("GStreamer is unavailable");
+      return {fail("GStreamer is unavailable")};
     }
     const RuntimeSymbols& gst = *engine.runtime.symbols;
     const std::string video_kbps = std::to_string(updated.video_bitrate_kbps);
@@ -491,24 +512,26 @@ Result<std::string> update_broadcast_profile(BroadcastEngine& engine, const prot
     }
     for (const auto& [element, property, value] : changes) {
       if (auto set = set_element_property(gst, engine.pipeline, element, property, value); !set) {
-        return fail(set.error());
+        return {fail(set.error())};
       }
     }
     engine.recovery_reason = recovery_reason::none;
     engine.active_config = updated;
-    return engine.active_encoder;
+    return {engine.active_encoder};
   }
 
   teardown_pipeline(engine);
   auto started = start_pipeline(engine, updated, engine.client_process_id, entry);
   if (started) {
     engine.active_config = updated;
-    return engine.active_encoder;
+    return {engine.active_encoder};
   }
-  if (!start_pipeline(engine, previous, engine.client_process_id, entry)) {
-    engine.active_config.reset();
+  std::string error = "could not apply the broadcast profile: " + started.error();
+  if (start_pipeline(engine, previous, engine.client_process_id, entry)) {
+    return {fail(std::move(error))};
   }
-  return fail("could not apply the broadcast profile: " + started.error());
+  engine.active_config.reset();
+  return {fail(std::move(error)), true};
 }
 
 }  // namespace corvane::helper

@@ -81,6 +81,8 @@ struct BroadcastEngine {
   bool probed = false;
   std::vector<EncoderProbeRecord> probe_records;
   std::vector<UsableEncoder> usable_encoders;
+  // The encoder of the broadcast: set by a start and by a recovery that moves to another encoder, and
+  // read by statistics, profile updates and recoveries. A capability report does not change it.
   std::string active_encoder;
 
   // The running broadcast.
@@ -106,15 +108,21 @@ struct BroadcastEngine {
 
 // Launches the broadcast pipeline for `config` with `encoder`, attaches the frame counters and sets
 // it playing; on success the engine holds the pipeline, fresh counters and a statistics deadline 2 s
-// ahead. On failure the engine is unchanged.
+// ahead. On failure the engine is unchanged. Refused while a pipeline runs: its streaming threads
+// still write into its counters, so it must be torn down first.
 Status start_pipeline(BroadcastEngine& engine, const BroadcastConfig& config, std::uint32_t excluded_process_id,
                       const UsableEncoder& encoder);
 
 // Stops and releases the running pipeline, then its counters.
 void teardown_pipeline(BroadcastEngine& engine);
 
-// Checks a configuration against the profile rules and what the report says the encoder can do.
-Status validate_broadcast_config(const BroadcastConfig& config, const protocol::MediaCapabilities& report);
+// Checks a configuration against the profile rules and the ceilings of the encoder that will run it,
+// an encoder of `encoder_kind` ("software" or "hardware") whose probe reached `probe_profile`.
+Status validate_broadcast_config(const BroadcastConfig& config, std::string_view encoder_kind,
+                                 std::string_view probe_profile);
+
+// `text` as it may leave the helper: every occurrence of the broadcast's WHIP endpoint and stream key hidden.
+std::string redact_broadcast_secrets(const BroadcastConfig& config, std::string_view text);
 
 // Starts a broadcast of `request`; `client_process_id` is left out of system audio when asked.
 Result<BroadcastStarted> start_broadcast(BroadcastEngine& engine, const protocol::StartBroadcast& request,
@@ -133,7 +141,7 @@ SupervisionEvent handle_media_failure(BroadcastEngine& engine, const std::string
 SupervisionEvent handle_missing_frames(BroadcastEngine& engine);
 
 // Changes the running broadcast's profile: live when the size is unchanged, else by a rebuild that
-// falls back to the previous configuration. Yields the active encoder's name.
-Result<std::string> update_broadcast_profile(BroadcastEngine& engine, const protocol::UpdateBroadcastProfile& request);
+// falls back to the previous configuration.
+ProfileUpdate update_broadcast_profile(BroadcastEngine& engine, const protocol::UpdateBroadcastProfile& request);
 
 }  // namespace corvane::helper

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "windows/media/pipeline_description.h"
 #include "windows/media/runtime_primitives.h"
 
 namespace corvane::helper {
@@ -162,11 +163,7 @@ void probe_encoders(BroadcastEngine& engine) {
 
 Status probe_system_audio(const RuntimeSymbols& gst, MediaPlatform& platform, bool exclude_app_audio,
                           std::uint32_t excluded_process_id) {
-  std::string source = "wasapi2src loopback=true low-latency=true";
-  if (exclude_app_audio) {
-    source += " loopback-mode=exclude-process-tree loopback-target-pid=" + number(excluded_process_id);
-  }
-  const std::string description = source +
+  const std::string description = system_audio_source(exclude_app_audio, excluded_process_id) +
                                   " num-buffers=4 ! audioconvert ! audioresample ! "
                                   "audio/x-raw,rate=48000,channels=2 ! fakesink sync=false async=false";
   auto launched = launch_description(gst, description);
@@ -225,8 +222,9 @@ protocol::MediaCapabilities build_media_capabilities(BroadcastEngine& engine) {
     report.usable_encoders.push_back(usable.name);
   }
   const UsableEncoder* active = engine.usable_encoders.empty() ? nullptr : &engine.usable_encoders.front();
-  engine.active_encoder = active != nullptr ? active->name : std::string();
-  report.active_encoder = engine.active_encoder;
+  // The first usable encoder is the one a start would run; the encoder of a running broadcast stays
+  // what its start or its last recovery made it.
+  report.active_encoder = active != nullptr ? active->name : std::string();
 
   const std::optional<std::uint32_t> build = engine.platform.windows_build();
   report.windows_graphics_capture_available =

@@ -28,8 +28,8 @@ void probe_encoders(BroadcastEngine& engine);
 Status probe_system_audio(const RuntimeSymbols& gst, MediaPlatform& platform, bool exclude_app_audio,
                           std::uint32_t excluded_process_id);
 
-// The capability report; probes first when that has not happened in this session, and makes the
-// first usable encoder the active one.
+// The capability report; probes first when that has not happened in this session. Its active encoder
+// is the first usable one; the engine's (that of a running broadcast) is left as it is.
 protocol::MediaCapabilities build_media_capabilities(BroadcastEngine& engine);
 
 }  // namespace corvane::helper

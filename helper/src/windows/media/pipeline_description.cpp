@@ -7,8 +7,8 @@
 #include <vector>
 
 #include "common/unicode.h"
+#include "common/unicode_lower.h"
 #include "windows/capture/capture_sources.h"
-#include "windows/capture/unicode_lower.h"
 #include "windows/media/video_profiles.h"
 
 namespace corvane::helper {
@@ -18,13 +18,8 @@ constexpr std::string_view kHttpsPrefix = "https://";
 constexpr std::array<std::string_view, 3> kLoopbackOrigins = {"http://localhost", "http://127.0.0.1", "http://[::1]"};
 constexpr std::string_view kLoopbackDevelopmentPrefix = "http://127.0.0.1:";
 
-constexpr std::string_view kSoftwareEncoderElement = "x264enc";
-constexpr std::array<std::string_view, 4> kHardwareEncoderElements = {"nvd3d11h264enc", "qsvh264enc", "amfh264enc",
-                                                                      "mfh264enc"};
-
 constexpr std::string_view kEncoderName = "name=video_encoder";
 constexpr std::string_view kNoStunServer = " stun-server=\"\"";
-constexpr std::string_view kSystemAudioSource = "wasapi2src loopback=true low-latency=true";
 constexpr std::string_view kRedactedEndpoint = "[redacted-whip-endpoint]";
 constexpr std::string_view kRedactedKey = "[redacted]";
 
@@ -112,11 +107,7 @@ Result<std::string> rendition_segment(const Rendition& rendition, bool software,
 std::vector<std::string> audio_segments(const BroadcastConfig& config, std::uint32_t excluded_process_id) {
   std::vector<std::string> sources;
   if (config.system_audio) {
-    std::string source(kSystemAudioSource);
-    if (config.exclude_app_audio) {
-      source += " loopback-mode=exclude-process-tree loopback-target-pid=" + std::to_string(excluded_process_id);
-    }
-    sources.push_back(std::move(source));
+    sources.push_back(system_audio_source(config.exclude_app_audio, excluded_process_id));
   }
   if (!config.microphone_device_id.empty()) {
     sources.push_back("wasapi2src low-latency=true device=" + quote_description_value(config.microphone_device_id));
@@ -174,6 +165,14 @@ bool loopback_development_mode(std::string_view endpoint) {
   return endpoint.size() >= kLoopbackDevelopmentPrefix.size() && endpoint.starts_with(kLoopbackDevelopmentPrefix);
 }
 
+std::string system_audio_source(bool exclude_app_audio, std::uint32_t excluded_process_id) {
+  std::string source = "wasapi2src loopback=true low-latency=true";
+  if (exclude_app_audio) {
+    source += " loopback-mode=exclude-process-tree loopback-target-pid=" + std::to_string(excluded_process_id);
+  }
+  return source;
+}
+
 std::uint32_t bits_per_second(std::uint32_t kbps) noexcept {
   constexpr std::uint64_t kMax = std::numeric_limits<std::uint32_t>::max();
   return static_cast<std::uint32_t>(std::min<std::uint64_t>(std::uint64_t{kbps} * 1000, kMax));
@@ -190,12 +189,12 @@ Result<std::string> build_broadcast_description(const BroadcastConfig& config, s
     return fail(target.error());
   }
 
-  const bool software = encoder.name == kSoftwareEncoderElement;
-  const bool hardware = std::find(kHardwareEncoderElements.begin(), kHardwareEncoderElements.end(), encoder.name) !=
-                        kHardwareEncoderElements.end();
-  if (!software && !hardware) {
+  const EncoderCandidate* candidate = find_encoder_candidate(encoder.name);
+  if (candidate == nullptr) {
     return fail(std::string(kUnsupportedEncoderMessage));
   }
+  // Software encoders take I420 frames in system memory, hardware ones NV12 frames in Direct3D 11 memory.
+  const bool software = candidate->kind == kSoftwareEncoder;
   const std::string conversion =
       software ? "d3d11download ! videoconvert ! videoscale ! " +
                      system_memory_caps(config.width, config.height, config.frame_rate)

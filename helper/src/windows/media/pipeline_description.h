@@ -38,6 +38,10 @@ std::string whip_endpoint(std::string_view url, std::string_view key);
 // lower renditions, size query strings and no STUN server.
 bool loopback_development_mode(std::string_view endpoint);
 
+// The system-audio source: WASAPI loopback of everything played, or of everything but the process tree
+// of `excluded_process_id` when `exclude_app_audio` is set.
+std::string system_audio_source(bool exclude_app_audio, std::uint32_t excluded_process_id);
+
 // `kbps` in bits per second, saturating at the largest std::uint32_t.
 std::uint32_t bits_per_second(std::uint32_t kbps) noexcept;
 

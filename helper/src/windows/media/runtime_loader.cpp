@@ -8,8 +8,8 @@
 #include <utility>
 
 #include "common/unicode.h"
-#include "main/handles.h"
-#include "windows/capture/unicode_lower.h"
+#include "common/unicode_lower.h"
+#include "platform/handles.h"
 
 namespace corvane::helper {
 
@@ -255,16 +255,6 @@ bool configure_path_variable(const char* name, const std::wstring& value, std::s
   return false;
 }
 
-// UTF-8 text with every ill-formed sequence replaced by U+FFFD.
-std::string repaired_utf8(std::string_view text) {
-  std::string out;
-  std::size_t position = 0;
-  while (position < text.size()) {
-    append_utf8(out, next_code_point(text, position));
-  }
-  return out;
-}
-
 // The three libraries of a loaded runtime, released core first, then GLib, then GObject.
 class LoadedLibraries final : public RuntimeLibraries {
  public:
@@ -406,7 +396,7 @@ MediaRuntime load_media_runtime_from(const std::wstring& executable_directory) {
   std::string init_message = kInitFailed;
   if (init_error != nullptr) {
     if (init_error->message != nullptr && init_error->message[0] != '\0') {
-      init_message = repaired_utf8(init_error->message);
+      init_message = repair_utf8(init_error->message);
     }
     symbols.g_error_free(init_error);
   }

@@ -12,27 +12,12 @@ namespace corvane::helper {
 
 namespace {
 
-// GStreamer's texts are meant to be UTF-8 but nothing enforces it; the protocol needs valid UTF-8.
-std::string lossy_utf8(const char* text) {
-  const std::string_view bytes(text);
-  if (utf8_valid(bytes)) {
-    return std::string(bytes);
-  }
-  std::string out;
-  out.reserve(bytes.size() + 8);
-  std::size_t pos = 0;
-  while (pos < bytes.size()) {
-    append_utf8(out, next_code_point(bytes, pos));
-  }
-  return out;
-}
-
 // The message of a GError, or `fallback` when there is no error or it has no text.
 std::string error_message(const GError* error, const char* fallback) {
   if (error == nullptr || error->message == nullptr || error->message[0] == '\0') {
     return fallback;
   }
-  return lossy_utf8(error->message);
+  return repair_utf8(error->message);  // GStreamer means UTF-8 but does not enforce it
 }
 
 bool has_nul(std::string_view text) { return text.find('\0') != std::string_view::npos; }
@@ -170,7 +155,7 @@ std::string runtime_version(const RuntimeSymbols& gst) {
   if (version == nullptr) {
     return {};
   }
-  std::string text = lossy_utf8(version);
+  std::string text = repair_utf8(version);
   gst.g_free(version);  // a newly allocated string
   return text;
 }

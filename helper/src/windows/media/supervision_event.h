@@ -1,10 +1,11 @@
 #pragma once
-// What the broadcast engine reports to the session loop: a started broadcast, and what one
-// supervision step of a running broadcast yields.
+// What the broadcast engine reports to the session loop: a started broadcast, a profile update, and
+// what one supervision step of a running broadcast yields.
 
 #include <string>
 #include <variant>
 
+#include "common/result.h"
 #include "protocol/messages.h"
 
 namespace corvane::helper {
@@ -13,6 +14,13 @@ namespace corvane::helper {
 struct BroadcastStarted {
   std::string encoder;
   bool system_audio_active = false;
+};
+
+// What a profile update did: the active encoder's name, or why it failed; `broadcast_lost` when that
+// failure also ended the broadcast (neither the new nor the previous configuration could be started).
+struct ProfileUpdate {
+  Result<std::string> encoder;
+  bool broadcast_lost = false;
 };
 
 // The broadcast ended by itself (end of stream).

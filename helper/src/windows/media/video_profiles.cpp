@@ -119,6 +119,13 @@ std::span<const ProbeProfile> probe_profiles_for_kind(std::string_view kind) noe
   return {};
 }
 
+const EncoderCandidate* find_encoder_candidate(std::string_view element) noexcept {
+  const auto found =
+      std::find_if(kEncoderCandidates.begin(), kEncoderCandidates.end(),
+                   [element](const EncoderCandidate& candidate) { return candidate.element == element; });
+  return found == kEncoderCandidates.end() ? nullptr : &*found;
+}
+
 std::string_view encoder_kind(std::string_view element) noexcept {
   return element == "x264enc" ? kSoftwareEncoder : kHardwareEncoder;
 }

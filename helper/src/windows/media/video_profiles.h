@@ -100,6 +100,9 @@ inline constexpr std::array<EncoderCandidate, 5> kEncoderCandidates = {{
     {"x264enc", kSoftwareEncoder},
 }};
 
+// The catalogue entry of `element` (compared exactly), or null for an element outside kEncoderCandidates.
+const EncoderCandidate* find_encoder_candidate(std::string_view element) noexcept;
+
 // "software" for x264enc, "hardware" for any other element.
 std::string_view encoder_kind(std::string_view element) noexcept;
 

@@ -1,4 +1,4 @@
-#include "main/precise_wait.h"
+#include "platform/precise_wait.h"
 
 #include <windows.h>
 

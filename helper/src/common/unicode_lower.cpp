@@ -1,4 +1,4 @@
-#include "windows/capture/unicode_lower.h"
+#include "common/unicode_lower.h"
 
 #include <algorithm>
 #include <array>
@@ -8,7 +8,7 @@
 
 #include "common/unicode.h"
 
-namespace corvane::helper {
+namespace corvane {
 
 namespace {
 
@@ -33,7 +33,7 @@ struct CodeRange {
   char32_t last;
 };
 
-#include "windows/capture/unicode_lower_table.inc"
+#include "common/unicode_lower_table.inc"
 
 constexpr char32_t kCapitalSigma = 0x03A3;
 constexpr char32_t kSmallSigma = 0x03C3;
@@ -142,4 +142,4 @@ std::string trim_unicode_white_space(std::string_view utf8) {
   return std::string(utf8.substr(begin, end - begin));
 }
 
-}  // namespace corvane::helper
+}  // namespace corvane

@@ -7,7 +7,7 @@
 #include <string>
 #include <string_view>
 
-namespace corvane::helper {
+namespace corvane {
 
 // The Unicode full lower-case mapping of UTF-8 text: the simple mappings of UnicodeData.txt,
 // replaced by the unconditional entries of SpecialCasing.txt (U+0130 becomes U+0069 U+0307), and
@@ -24,4 +24,4 @@ bool is_unicode_white_space(char32_t code_point) noexcept;
 // bytes included, is kept as it was.
 std::string trim_unicode_white_space(std::string_view utf8);
 
-}  // namespace corvane::helper
+}  // namespace corvane

@@ -1,4 +1,4 @@
-#include "main/os_error.h"
+#include "platform/os_error.h"
 
 #include <string_view>
 

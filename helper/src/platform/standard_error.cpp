@@ -1,4 +1,4 @@
-#include "main/standard_error.h"
+#include "platform/standard_error.h"
 
 #include <windows.h>
 

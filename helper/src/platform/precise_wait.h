@@ -3,7 +3,7 @@
 
 #include <chrono>
 
-#include "main/handles.h"
+#include "platform/handles.h"
 
 namespace corvane::helper {
 
