@@ -85,6 +85,7 @@ struct State {
   std::set<const void*> buffers;
   int pipelines = 0;
   unsigned long next_handler = 1;
+  std::vector<int> parse_matches;  // per parse rule: the descriptions so far that contain its subject
 };
 
 State& state() {
@@ -248,7 +249,15 @@ __declspec(dllexport) GstElement* gst_parse_launch(const char* description, GErr
   const std::lock_guard lock(s.mutex);
   const Script& sc = script(s);
   const std::string text = description != nullptr ? description : "";
-  const ParseRule* rule = first_match(sc.parse, text);
+  // The first rule whose subject the description contains and whose count has been reached.
+  s.parse_matches.resize(sc.parse.size());
+  const ParseRule* rule = nullptr;
+  for (std::size_t i = 0; i < sc.parse.size(); ++i) {
+    if (text.find(sc.parse[i].subject) != std::string::npos && ++s.parse_matches[i] >= sc.parse[i].from &&
+        rule == nullptr) {
+      rule = &sc.parse[i];
+    }
+  }
   const ParseOutcome outcome = rule != nullptr ? rule->outcome : ParseOutcome::ok;
   if (outcome != ParseOutcome::ok && error != nullptr) {
     *error = new_error(kParseErrorDomain, 0, rule->text.c_str());

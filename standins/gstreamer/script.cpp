@@ -101,12 +101,23 @@ bool apply(Script& script, std::string_view line) {
   }
   const auto& [subject, outcome_text] = *parts;
   const auto [outcome, text] = first_word(outcome_text);
-  if (directive == "parse") {
+  if (directive == "parse" || directive == "parse-from") {
+    int from = 1;
+    std::string matched = subject;
+    if (directive == "parse-from") {
+      const auto [count_text, rest_of_subject] = first_word(subject);
+      const auto count = number<int>(count_text);
+      if (!count || *count < 1 || rest_of_subject.empty()) {
+        return false;
+      }
+      from = *count;
+      matched = std::string(rest_of_subject);
+    }
     if (outcome == "ok") {
-      script.parse.push_back({subject, ParseOutcome::ok, {}});
+      script.parse.push_back({matched, ParseOutcome::ok, {}, from});
     } else if (outcome == "error" || outcome == "partial") {
       script.parse.push_back(
-          {subject, outcome == "error" ? ParseOutcome::error : ParseOutcome::partial, std::string(text)});
+          {matched, outcome == "error" ? ParseOutcome::error : ParseOutcome::partial, std::string(text), from});
     } else {
       return false;
     }

@@ -19,6 +19,7 @@ struct ParseRule {
   std::string subject;  // a substring of the description; empty matches every description
   ParseOutcome outcome = ParseOutcome::ok;
   std::string text;
+  int from = 1;  // applies from the from-th description containing `subject` on (counted from 1)
 };
 
 struct BusRule {

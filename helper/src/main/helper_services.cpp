@@ -43,6 +43,8 @@ Result<std::unique_ptr<ChordMonitorHandle>> HelperServices::start_key_chord_moni
 
 void HelperServices::idle_wait() { idle_wait_.wait(std::chrono::milliseconds(8)); }
 
-bool HelperServices::parent_ended() { return WaitForSingleObject(parent_, 0) == WAIT_OBJECT_0; }
+bool HelperServices::parent_ended(std::chrono::milliseconds within) {
+  return WaitForSingleObject(parent_, static_cast<DWORD>(within.count())) == WAIT_OBJECT_0;
+}
 
 }  // namespace corvane::helper

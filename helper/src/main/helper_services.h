@@ -28,7 +28,7 @@ class HelperServices final : public SessionServices {
                                                                       EventSender<ChordTransition> sender) override;
   // Waits 8 ms on a high-resolution waitable timer.
   void idle_wait() override;
-  bool parent_ended() override;
+  bool parent_ended(std::chrono::milliseconds within) override;
 
  private:
   HANDLE parent_;

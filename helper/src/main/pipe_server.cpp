@@ -49,11 +49,11 @@ Result<UniqueHandle> open_parent_process(std::uint32_t pid) {
   if (!parent_known || !own_known) {
     return fail("inspect parent process: " + last_error_text());
   }
-  if (parent_created > own_created) {
-    return fail(kNotTheParent);
-  }
   if (has_ended(process.get())) {
     return fail(kParentNotFound);
+  }
+  if (parent_created > own_created) {
+    return fail(kNotTheParent);
   }
   return process;
 }

@@ -12,6 +12,9 @@ using protocol::HelperEnvelope;
 using protocol::HelperErrorCode;
 namespace status_word = protocol::status_word;
 
+// How long a client that left inside a frame is given to turn out to be a parent that is exiting.
+constexpr std::chrono::milliseconds kParentExitGrace{1000};
+
 // How the command loop ended: the client went away, or an error that ends the helper.
 struct ClientGone {};
 using LoopEnd = std::variant<ClientGone, std::string>;
@@ -79,7 +82,7 @@ class Session {
   LoopEnd command_loop() {
     for (;;) {
       // Before anything is read or written: a parent that has gone leaves nobody to serve.
-      if (services_.parent_ended()) {
+      if (services_.parent_ended(std::chrono::milliseconds(0))) {
         return ClientGone{};
       }
       if (auto error = forward_chord_events(microphone_, [](const ChordTransition& t) {
@@ -97,6 +100,11 @@ class Session {
       auto incoming = receiver_.receive(pipe_, protocol::Sender::client);
       if (!incoming) {
         const protocol::ReceiveError& error = incoming.error();
+        // A parent that dies closes its end before its process counts as ended: a frame cut off by
+        // its death is its leaving, not a failure.
+        if (error.client_left && services_.parent_ended(kParentExitGrace)) {
+          return ClientGone{};
+        }
         return (error.step == protocol::ReceiveStep::poll ? "poll named pipe: " : "read helper command: ") +
                error.error.message;
       }

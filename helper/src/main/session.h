@@ -4,6 +4,7 @@
 // through SessionServices, the one dispatch table.
 
 #include <array>
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -49,9 +50,10 @@ class SessionServices {
                                                                               EventSender<ChordTransition> sender) = 0;
   // The pause of a loop iteration that found nothing to do (8 ms).
   virtual void idle_wait() = 0;
-  // True once the verified parent process has ended. Its end of the pipe usually closes with it, but
-  // not always visibly: a frame it left half-written keeps the pipe readable.
-  virtual bool parent_ended() = 0;
+  // True once the verified parent process has ended, waiting at most `within` for that. Its end of
+  // the pipe usually closes with it, but not always visibly: a frame it left half-written keeps the
+  // pipe readable.
+  virtual bool parent_ended(std::chrono::milliseconds within) = 0;
 };
 
 // True when a request ID is 1..128 bytes of A-Z, a-z, 0-9, '.', '_', ':', '-'.

@@ -212,7 +212,7 @@ Expected<Incoming, ReceiveError> FrameReceiver::left_inside_frame() {
   const bool inside_body = pending_.size() >= kFrameHeader;
   pending_ = {};
   if (inside_body) {
-    return fail(ReceiveError{ReceiveStep::read, TransportError{0, "failed to fill whole buffer"}});
+    return fail(ReceiveError{ReceiveStep::read, TransportError{0, "failed to fill whole buffer"}, true});
   }
   return Incoming(Disconnected{});
 }

@@ -76,6 +76,7 @@ enum class ReceiveStep : std::uint8_t { poll, read };
 struct ReceiveError {
   ReceiveStep step;
   TransportError error;
+  bool client_left = false;  // the stream ended inside a frame's body ("failed to fill whole buffer")
 };
 
 // Frames for a loop that must never block on its client. Each call looks at the stream once and

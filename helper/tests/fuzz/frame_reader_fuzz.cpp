@@ -9,6 +9,8 @@
 // Polls and reads alternate until the stream ends or a call fails. Each outcome is checked against
 // what the content says: a ready poll is followed by exactly one whole frame, the reader takes no
 // more than one frame per call, and what it decodes matches the envelope decoder on the body.
+// The command loop's receiver, fed the same content in the same pieces (and then the client gone),
+// must take off the same envelopes in the same order and end as read_frame ends on the whole content.
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
@@ -28,6 +30,7 @@ namespace {
 using corvane::protocol::decode_envelope;
 using corvane::protocol::Disconnected;
 using corvane::protocol::encode_envelope;
+using corvane::protocol::FrameReceiver;
 using corvane::protocol::HelperEnvelope;
 using corvane::protocol::kFrameHeader;
 using corvane::protocol::kMaxFrameBody;
@@ -82,6 +85,66 @@ bool length_valid(std::size_t length) { return length >= 1 && length <= kMaxFram
 const std::string kInvalidLength = "protobuf frame length is invalid";
 const std::string kFillFailed = "failed to fill whole buffer";
 
+// The envelopes (encoded again, so that NaN compares) and how the stream ended.
+struct Taken {
+  std::vector<std::vector<std::uint8_t>> envelopes;
+  std::string end;
+};
+
+Taken read_all(std::span<const std::uint8_t> content, Sender sender) {
+  ScriptedStream stream;
+  stream.append(content);
+  Taken taken;
+  for (;;) {
+    auto result = read_frame(stream, sender);
+    if (!result) {
+      taken.end = result.error().message;
+      return taken;
+    }
+    if (std::holds_alternative<Disconnected>(*result)) {
+      taken.end = "disconnected";
+      return taken;
+    }
+    taken.envelopes.push_back(encode_envelope(std::get<HelperEnvelope>(*result)));
+  }
+}
+
+Taken receive_all(std::span<const std::uint8_t> content, std::size_t piece, Sender sender) {
+  ScriptedStream stream;
+  FrameReceiver receiver;
+  std::size_t offset = 0;
+  Taken taken;
+  for (;;) {
+    auto result = receiver.receive(stream, sender);
+    if (!result) {
+      taken.end = result.error().error.message;
+      return taken;
+    }
+    if (std::holds_alternative<Disconnected>(*result)) {
+      taken.end = "disconnected";
+      return taken;
+    }
+    if (const auto* envelope = std::get_if<HelperEnvelope>(&*result)) {
+      taken.envelopes.push_back(encode_envelope(*envelope));
+      continue;
+    }
+    if (offset == content.size()) {
+      stream.fail_peek(stream.peeks() + 1, 109, "The pipe has been ended. (os error 109)");
+      continue;
+    }
+    const std::size_t size = piece == 0 ? content.size() : std::min(piece, content.size() - offset);
+    stream.append(content.subspan(offset, size));
+    offset += size;
+  }
+}
+
+void check_receiver(std::span<const std::uint8_t> content, std::size_t piece, Sender sender) {
+  const Taken expected = read_all(content, sender);
+  const Taken received = receive_all(content, piece, sender);
+  check(received.envelopes == expected.envelopes, "the receiver took other frames than the reader");
+  check(received.end == expected.end, "the receiver ended otherwise than the reader");
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -93,6 +156,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::size_t piece = data[1];
   const std::uint8_t failure = data[2];
   const std::span<const std::uint8_t> content(data + 3, size - 3);
+  check_receiver(content, piece, sender);
 
   ScriptedStream stream;
   if (read_limit != 0) {

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "helper_connection.h"
+#include "misbehaving_parent.h"
 #include "process_figures.h"
 #include "standin_runtime.h"
 
@@ -173,10 +174,11 @@ TEST_F(Broadcast, NetworkErrorsReconnectThreeTimesThenEndTheBroadcast) {
   expect_every_pipeline_released(5);  // the probe's, the first and three reconnected broadcasts
 }
 
-TEST_F(Broadcast, RejectedCredentialsEndTheBroadcastWithoutReconnecting) {
-  // The sink's error text alone names no network word; its debug text names the WHIP sink.
+TEST_F(Broadcast, RejectedCredentialsEndTheBroadcastWithoutReconnectingOrShowingTheKey) {
+  // The sink's error text names no network word outside the endpoint it quotes; its debug text names the WHIP sink.
   write_script(
-      x264_machine({"bus whipclientsink -> error Signalling error: Unexpected response: 403 - Unauthorized | "
+      x264_machine({"bus whipclientsink -> error Signalling error: Unexpected response: 403 - Unauthorized (POST "
+                    "https://live.example.com/whip/stream_key_1234, key stream_key_1234) | "
                     "imp.rs(250): /GstPipeline:pipeline0/GstWhipClientSink:whip"}));
   HelperConnection connection(std::nullopt, std::nullopt, helper_path());
   ASSERT_TRUE(connection.connect_and_authenticate());
@@ -187,7 +189,7 @@ TEST_F(Broadcast, RejectedCredentialsEndTheBroadcastWithoutReconnecting) {
   ASSERT_NE(error, nullptr) << "payload member " << protocol::payload_field(event->payload);
   EXPECT_EQ(error->message,
             "the WHIP credentials are no longer valid; start the broadcast again: Signalling error: Unexpected "
-            "response: 403 - Unauthorized [component=whip]");
+            "response: 403 - Unauthorized (POST [redacted-whip-endpoint], key [redacted]) [component=whip]");
   EXPECT_EQ(connection.finish().exit_code, 0u);
   expect_every_pipeline_released(2);
 }
@@ -206,6 +208,46 @@ TEST_F(Broadcast, EndOfStreamIsReportedAsEnded) {
   EXPECT_EQ(stop(connection), "idle");
   EXPECT_EQ(connection.finish().exit_code, 0u);
   expect_every_pipeline_released(2);
+}
+
+TEST_F(Broadcast, AProfileChangeThatLosesTheBroadcastSaysSoAfterItsReply) {
+  // The new size fails to start, and so does the first size when it is tried again.
+  write_script(x264_machine({"parse-from 2 d3d11screencapturesrc -> error no element \"d3d11download\""}));
+  HelperConnection connection(std::nullopt, std::nullopt, helper_path());
+  ASSERT_TRUE(connection.connect_and_authenticate());
+  ASSERT_EQ(start(connection), "broadcasting/x264enc");
+  ASSERT_TRUE(
+      connection.send(protocol::reply("smaller", protocol::UpdateBroadcastProfile{"safe", 640, 360, 30, 800, 96})));
+  const std::string message = "could not apply the broadcast profile: no element \"d3d11download\"";
+  const auto reply = next_non_statistics(connection);
+  ASSERT_TRUE(reply);
+  EXPECT_EQ(reply->request_id, "smaller");
+  EXPECT_EQ(std::get<protocol::HelperError>(reply->payload),
+            (protocol::HelperError{"BROADCAST_PROFILE_UPDATE_FAILED", message, true}));
+  const auto event = connection.receive_within(30000);
+  ASSERT_TRUE(event);
+  EXPECT_EQ(event->request_id, "");
+  EXPECT_EQ(std::get<protocol::HelperError>(event->payload),
+            (protocol::HelperError{"MEDIA_PIPELINE_FAILED", message, true}));
+  EXPECT_EQ(stop(connection), "idle") << "nothing else came in between";
+  EXPECT_EQ(connection.finish().exit_code, 0u);
+  expect_every_pipeline_released(2);
+}
+
+TEST_F(Broadcast, AParentEndingInsideAFrameStopsTheBroadcastAndTheHelperExitsCleanly) {
+  write_script(x264_machine());
+  MisbehavingParent parent(helper_path(), L"half-frame-broadcasting");
+  ASSERT_TRUE(parent.ready());
+  parent.go();
+  EXPECT_EQ(parent.helper_exit_code(), 0u);
+  const std::string standard_error = parent.finish().standard_error;  // the probe's lines, and no error
+  EXPECT_EQ(standard_error.find("corvane-media-helper:"), std::string::npos) << standard_error;
+  expect_every_pipeline_released(2);
+  const std::vector<std::string> calls = recorded_calls();
+  const auto released = std::find(calls.begin(), calls.end(), "gst_object_unref pipeline2 -> 0");
+  const auto unloaded = std::find(calls.begin(), calls.end(), "unload gstreamer-1.0-0.dll");
+  ASSERT_NE(unloaded, calls.end());
+  EXPECT_LT(released, unloaded);
 }
 
 TEST_F(Broadcast, TheClientLeavingWhileBroadcastingStopsThePipelineAndTheHelperExitsCleanly) {

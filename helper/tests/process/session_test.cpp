@@ -270,6 +270,23 @@ TEST(HelperSession, AnUndecodableCommandEndsTheConnection) {
   expect_exit(connection, 1, error_line("read helper command: envelope command is missing"));
 }
 
+TEST(HelperSession, AFrameWrittenInThreePiecesWithPausesIsAnswered) {
+  HelperConnection connection;
+  ASSERT_TRUE(connection.connect_and_authenticate());
+  const auto frame = framed(protocol::encode_envelope(protocol::reply("pieces", protocol::StopBroadcast{})));
+  const std::size_t third = frame.size() / 3;
+  for (const auto& [from, to] : {std::pair{std::size_t{0}, third}, {third, 2 * third}, {2 * third, frame.size()}}) {
+    ASSERT_TRUE(connection.send_raw(
+        {frame.begin() + static_cast<std::ptrdiff_t>(from), frame.begin() + static_cast<std::ptrdiff_t>(to)}));
+    Sleep(50);  // time for the helper to look at an incomplete frame; not a pass condition
+  }
+  const auto reply = connection.receive_within();
+  ASSERT_TRUE(reply);
+  EXPECT_EQ(reply->request_id, "pieces");
+  EXPECT_EQ(status_of(reply)->status, "idle");
+  expect_exit(connection, 0, "");
+}
+
 TEST(HelperSession, TwoFramesArrivingTogetherAreBothAnsweredInOrder) {
   HelperConnection connection;
   ASSERT_TRUE(connection.connect_and_authenticate());

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "fake_gstreamer.h"
+#include "windows/media/encoder_probe.h"
 
 namespace corvane::helper {
 namespace {
@@ -69,11 +70,11 @@ class Engine : public ::testing::Test {
     return started ? std::string("(started)") : started.error();
   }
 
-  // Frames through both counters, as the streaming threads would report them.
+  // Frames through both counters of the running pipeline, handed over by its streaming threads.
   void frames(int count) {
     for (int i = 0; i < count; ++i) {
-      on_raw_telemetry_frame(nullptr, nullptr, engine_->telemetry.get());
-      on_encoded_telemetry_frame(nullptr, nullptr, engine_->telemetry.get());
+      gst_->frames("raw_telemetry", 1);
+      gst_->frames("encoded_telemetry", 1);
     }
   }
 
@@ -98,6 +99,9 @@ class Engine : public ::testing::Test {
   DrivenPlatform platform_;
   std::unique_ptr<BroadcastEngine> engine_;
 };
+
+protocol::UpdateBroadcastProfile update(std::uint32_t width, std::uint32_t height, std::uint32_t fps,
+                                        std::uint32_t video_kbps);
 
 // ---- start ----
 
@@ -255,6 +259,20 @@ TEST_F(Engine, APipelineThatRefusesToPlayIsReleased) {
   EXPECT_EQ(engine_->telemetry, nullptr);
 }
 
+TEST_F(Engine, ThePipelineIsStoppedBeforeItsCountersGoAndNeverReplacedWhileItRuns) {
+  ASSERT_EQ(start_error(request()), "(started)");
+  GstElement* running = engine_->pipeline;
+  auto again = start_pipeline(*engine_, *engine_->active_config, 4242, engine_->usable_encoders.front());
+  ASSERT_FALSE(again);
+  EXPECT_EQ(again.error(), "a media pipeline is already running");
+  EXPECT_EQ(engine_->pipeline, running);
+  EXPECT_EQ(launches_containing("d3d11screencapturesrc"), 1u);
+  // Stopping hands the counters one last frame per handler (the sanitizers see a write into freed counters).
+  stop_broadcast(*engine_);
+  EXPECT_EQ(gst_->frames_while_stopping, 2);
+  EXPECT_EQ(engine_->telemetry, nullptr);
+}
+
 // ---- statistics ----
 
 TEST_F(Engine, StatisticsEveryTwoSecondsFromTheCounters) {
@@ -262,9 +280,7 @@ TEST_F(Engine, StatisticsEveryTwoSecondsFromTheCounters) {
   EXPECT_TRUE(std::holds_alternative<std::monostate>(supervise_broadcast(*engine_))) << "not due yet";
   platform_.time += 2s;
   frames(50);
-  for (int i = 0; i < 10; ++i) {
-    on_raw_telemetry_frame(nullptr, nullptr, engine_->telemetry.get());  // ten frames the encoder dropped
-  }
+  gst_->frames("raw_telemetry", 10);  // ten frames the encoder dropped
   const auto event = supervise_broadcast(*engine_);
   ASSERT_TRUE(std::holds_alternative<protocol::BroadcastStats>(event));
   const auto& stats = std::get<protocol::BroadcastStats>(event);
@@ -281,9 +297,7 @@ TEST_F(Engine, StatisticsEveryTwoSecondsFromTheCounters) {
 TEST_F(Engine, StatisticsWithoutEncodedFramesReportZerosAndTheRawFramesAsDropped) {
   ASSERT_EQ(start_error(request()), "(started)");
   platform_.time += 2s;
-  for (int i = 0; i < 7; ++i) {
-    on_raw_telemetry_frame(nullptr, nullptr, engine_->telemetry.get());
-  }
+  gst_->frames("raw_telemetry", 7);
   const auto stats = std::get<protocol::BroadcastStats>(supervise_broadcast(*engine_));
   EXPECT_EQ(stats.frames_per_second, 0.0);
   EXPECT_EQ(stats.bitrate_bps, 0u);
@@ -341,6 +355,31 @@ TEST_F(Engine, AnErrorBeforeTheFirstFrameSwitchesTheCaptureApiAtOnce) {
   ASSERT_TRUE(std::holds_alternative<protocol::BroadcastRecovery>(event));
   EXPECT_EQ(std::get<protocol::BroadcastRecovery>(event).component, "screen-capture");
   EXPECT_EQ(engine_->whip_reconnects, 0u) << "not a reconnect";
+}
+
+TEST_F(Engine, AFailedCaptureSwitchRestoresTheCaptureApiForTheRepairThatFollows) {
+  script({{"capture-api=wgc", Outcome::parse_error, "no wgc here"},
+          {"capture-api=dxgi", Outcome::error, "Connection to the server was lost", "", 1}});
+  ASSERT_EQ(start_error(request()), "(started)");
+  const auto event = next_event(1s);
+  ASSERT_TRUE(std::holds_alternative<protocol::BroadcastRecovery>(event));
+  EXPECT_EQ(std::get<protocol::BroadcastRecovery>(event), (protocol::BroadcastRecovery{"network", "whip", true}));
+  EXPECT_EQ(engine_->capture_api, "dxgi");
+  EXPECT_TRUE(engine_->capture_fallback_used);
+  EXPECT_NE(gst_->launched.back().find("capture-api=dxgi"), std::string::npos) << "reconnected with the restored API";
+}
+
+TEST_F(Engine, EveryStartBeginsWithTheFirstCaptureApiAndItsSwitchUnused) {
+  script({{"capture-api=dxgi", Outcome::error, "Failed to capture", "", 1}});
+  ASSERT_EQ(start_error(request()), "(started)");
+  ASSERT_EQ(std::get<protocol::BroadcastRecovery>(next_event(1s)).detail, "wgc");
+  stop_broadcast(*engine_);
+  ASSERT_EQ(start_error(request()), "(started)");
+  EXPECT_EQ(engine_->capture_api, "dxgi");
+  EXPECT_FALSE(engine_->capture_fallback_used);
+  const auto event = next_event(1s);
+  ASSERT_TRUE(std::holds_alternative<protocol::BroadcastRecovery>(event));
+  EXPECT_EQ(std::get<protocol::BroadcastRecovery>(event).detail, "wgc") << "the second broadcast may switch again";
 }
 
 // ---- failures and recovery ----
@@ -449,6 +488,44 @@ TEST_F(EngineWithFrames, AnAudioErrorWithoutTheExclusionEndsTheBroadcast) {
             "system audio capture failed and could not recover: Device lost [component=system-audio]");
 }
 
+TEST_F(EngineWithFrames, AnErrorNamingAudioAndNetworkWordsIsAnAudioFailure) {
+  gst_->rules = {{"loopback-target-pid=4242 ! queue", Outcome::error, "the audio device connection was lost", "", 1},
+                 {"d3d11screencapturesrc", Outcome::silent}};
+  auto with_audio = request();
+  with_audio.system_audio = true;
+  with_audio.exclude_app_audio = true;
+  start(with_audio);
+  const auto event = next_event(1s);
+  ASSERT_TRUE(std::holds_alternative<protocol::BroadcastRecovery>(event));
+  EXPECT_EQ(std::get<protocol::BroadcastRecovery>(event).component, "system-audio");
+  EXPECT_EQ(engine_->whip_reconnects, 0u);
+}
+
+TEST_F(EngineWithFrames, FailureTextsHideTheEndpointAndTheKeyButAreClassifiedAsWritten) {
+  gst_->rules = {{"d3d11screencapturesrc", Outcome::error,
+                  "POST https://live.example.com/whip/key_0123456789 (key key_0123456789): 403 Unauthorized", "", 1}};
+  start();
+  auto event = next_event(1s);
+  ASSERT_TRUE(std::holds_alternative<BroadcastFailed>(event));
+  EXPECT_EQ(std::get<BroadcastFailed>(event).message,
+            "the WHIP credentials are no longer valid; start the broadcast again: POST [redacted-whip-endpoint] (key "
+            "[redacted]): 403 Unauthorized");
+
+  // The only network word is inside the key: still a network failure, reported without the key.
+  auto keyed = request();
+  keyed.stream_key = "socket_key_0001";
+  gst_->rules = {{"d3d11screencapturesrc", Outcome::error, "stream socket_key_0001 dropped", "", 1}};
+  start(keyed);
+  for (int reconnect = 0; reconnect < 3; ++reconnect) {
+    ASSERT_TRUE(std::holds_alternative<protocol::BroadcastRecovery>(next_event(1s))) << reconnect;
+    frames(1);
+  }
+  event = next_event(1s);
+  ASSERT_TRUE(std::holds_alternative<BroadcastFailed>(event));
+  EXPECT_EQ(std::get<BroadcastFailed>(event).message,
+            "the WHIP transport could not reconnect: stream [redacted] dropped");
+}
+
 TEST_F(EngineWithFrames, ADeviceFailureMovesToALaterEncoderAtTheSoftwareLimits) {
   engine_->usable_encoders = {{"nvd3d11h264enc", "hardware", "1080p60", "constrained-vbr"},
                               {"x264enc", "software", "540p30", "constrained-vbr"}};
@@ -472,6 +549,27 @@ TEST_F(EngineWithFrames, ADeviceFailureMovesToALaterEncoderAtTheSoftwareLimits) 
   EXPECT_EQ(std::tie(now.width, now.height, now.frame_rate, now.video_bitrate_kbps, now.audio_bitrate_kbps),
             std::make_tuple(960u, 540u, 30u, 1300u, 96u));
   EXPECT_EQ(engine_->recovery_reason, "device");
+}
+
+TEST_F(EngineWithFrames, ACapabilityReportLeavesTheBroadcastWithTheEncoderARecoveryChose) {
+  engine_->usable_encoders = {{"nvd3d11h264enc", "hardware", "1080p60", "cbr-fallback"},
+                              {"x264enc", "software", "540p30", "constrained-vbr"}};
+  engine_->probed = true;
+  gst_->rules = {{"nvd3d11h264enc", Outcome::error, "Encoder session failed", "", 1},
+                 {"d3d11screencapturesrc", Outcome::silent}};
+  start();
+  ASSERT_EQ(std::get<protocol::BroadcastRecovery>(next_event(1s)).detail, "x264enc");
+
+  EXPECT_EQ(build_media_capabilities(*engine_).active_encoder, "nvd3d11h264enc") << "a start would run the first";
+  EXPECT_EQ(engine_->active_encoder, "x264enc");
+  EXPECT_EQ(update_broadcast_profile(*engine_, update(1920, 1080, 30, 6000)).encoder.error(),
+            "software encoding is capped at 540p30");
+  gst_->calls.clear();
+  auto live = update_broadcast_profile(*engine_, protocol::UpdateBroadcastProfile{"compat", 960, 540, 30, 1000, 96});
+  ASSERT_TRUE(live.encoder) << live.encoder.error();
+  EXPECT_EQ(*live.encoder, "x264enc");
+  EXPECT_NE(std::find(gst_->calls.begin(), gst_->calls.end(), "set video_encoder.max-bitrate=1000"), gst_->calls.end())
+      << "x264enc runs in quality mode";
 }
 
 TEST_F(EngineWithFrames, StopAndStartAgainReuseOnlyTheProbedEncoders) {
@@ -539,7 +637,9 @@ TEST_F(EngineUpdates, ConstantBitRateEncodersOnlyGetTheirBitrate) {
 TEST_F(EngineUpdates, ANewSizeRebuildsAndFallsBackToThePreviousConfiguration) {
   start_hardware("constrained-vbr", false);
   script({{"width=1280,height=720", Outcome::parse_error, "no element \"d3d11convert\""}});
-  auto updated = update_broadcast_profile(*engine_, update(1280, 720, 30, 3000)).encoder;
+  const ProfileUpdate rolled_back = update_broadcast_profile(*engine_, update(1280, 720, 30, 3000));
+  EXPECT_FALSE(rolled_back.broadcast_lost);
+  auto updated = rolled_back.encoder;
   ASSERT_FALSE(updated);
   EXPECT_EQ(updated.error(), "could not apply the broadcast profile: no element \"d3d11convert\"");
   ASSERT_TRUE(engine_->active_config);
@@ -552,6 +652,31 @@ TEST_F(EngineUpdates, ANewSizeRebuildsAndFallsBackToThePreviousConfiguration) {
   EXPECT_EQ(updated.error(), "could not apply the broadcast profile: everything is broken");
   EXPECT_FALSE(engine_->active_config) << "neither configuration could start";
   EXPECT_EQ(update_broadcast_profile(*engine_, update(1920, 1080, 30, 3000)).encoder.error(), "no broadcast is active");
+}
+
+TEST_F(EngineUpdates, ARebuildWhoseRollbackFailsTooReportsTheFirstErrorAndTheLostBroadcast) {
+  start_hardware("constrained-vbr", false);
+  script({{"width=1280,height=720", Outcome::parse_error, "the new size failed"},
+          {"width=1920,height=1080", Outcome::parse_error, "the old size failed"}});
+  const ProfileUpdate updated = update_broadcast_profile(*engine_, update(1280, 720, 30, 3000));
+  ASSERT_FALSE(updated.encoder);
+  EXPECT_EQ(updated.encoder.error(), "could not apply the broadcast profile: the new size failed");
+  EXPECT_TRUE(updated.broadcast_lost);
+  EXPECT_FALSE(engine_->active_config);
+  EXPECT_EQ(engine_->pipeline, nullptr);
+  EXPECT_FALSE(update_broadcast_profile(*engine_, update(1280, 720, 30, 3000)).broadcast_lost)
+      << "nothing more to lose";
+}
+
+TEST_F(EngineUpdates, ALiveChangeClearsTheReasonOfAnEarlierRecovery) {
+  start_hardware("constrained-vbr", false);
+  engine_->recovery_reason = "bandwidth";  // as a reconnect leaves it, before its statistics
+  ASSERT_TRUE(update_broadcast_profile(*engine_, update(1920, 1080, 30, 4000)).encoder);
+  platform_.time += 2s;
+  frames(30);
+  const auto event = supervise_broadcast(*engine_);
+  ASSERT_TRUE(std::holds_alternative<protocol::BroadcastStats>(event));
+  EXPECT_EQ(std::get<protocol::BroadcastStats>(event).recovery_reason, "none");
 }
 
 TEST_F(EngineUpdates, ANewSizeThatStartsReplacesTheConfiguration) {

@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <string_view>
 
 namespace corvane::testing {
 
@@ -19,7 +20,7 @@ struct FakeObject {
   enum class Kind { pipeline, bus, message, factory, element } kind = Kind::pipeline;
   std::size_t rule = static_cast<std::size_t>(-1);
   int polls = 0;
-  FakeObject* pipeline = nullptr;  // of a bus
+  FakeObject* pipeline = nullptr;  // of a bus or an element
   std::string description;
 };
 
@@ -33,6 +34,8 @@ FakeObject* make(FakeObject::Kind kind) {
 void destroy(void* object) {
   if (object != nullptr) {
     --fake.live_objects;
+    std::erase_if(fake.handoffs,
+                  [object](const FakeGstreamer::Handoff& handoff) { return handoff.pipeline == object; });
     delete static_cast<FakeObject*>(object);
   }
 }
@@ -89,6 +92,14 @@ helper::GstElement* parse_launch(const char* description, GError** error) {
 int set_state(helper::GstElement* element, int state) {
   auto* pipeline = reinterpret_cast<FakeObject*>(element);
   fake.calls.push_back("set_state " + std::to_string(state));
+  if (state == helper::kGstStateNull) {
+    for (const auto& handoff : fake.handoffs) {
+      if (handoff.pipeline == pipeline) {
+        handoff.callback(nullptr, nullptr, handoff.data);
+        ++fake.frames_while_stopping;
+      }
+    }
+  }
   const PipelineRule* rule = rule_of(pipeline);
   if (state == helper::kGstStatePlaying && rule != nullptr && rule->outcome == PipelineRule::Outcome::refuses_playing) {
     return helper::kGstStateChangeFailure;
@@ -127,6 +138,7 @@ helper::GstElement* bin_get_by_name(helper::GstElement* bin, const char* name) {
   }
   FakeObject* element = make(FakeObject::Kind::element);
   element->description = name;
+  element->pipeline = reinterpret_cast<FakeObject*>(bin);
   return reinterpret_cast<helper::GstElement*>(element);
 }
 
@@ -182,9 +194,14 @@ void set_object_arg(void* object, const char* name, const char* value) {
   fake.calls.push_back("set " + static_cast<FakeObject*>(object)->description + "." + name + "=" + value);
 }
 
-unsigned long signal_connect(void* /*instance*/, const char* /*signal*/, void (* /*handler*/)(), void* /*data*/,
+unsigned long signal_connect(void* instance, const char* signal, void (*handler)(), void* data,
                              void (* /*destroy*/)(void*, void*), int /*flags*/) {
-  return 1;
+  const auto* element = static_cast<FakeObject*>(instance);
+  if (std::string_view(signal) == "handoff") {
+    fake.handoffs.push_back(
+        {element->pipeline, element->description, reinterpret_cast<helper::HandoffCallback>(handler), data});
+  }
+  return static_cast<unsigned long>(fake.handoffs.size());
 }
 
 }  // namespace
@@ -195,6 +212,16 @@ FakeGstreamer& FakeGstreamer::reset() {
 }
 
 FakeGstreamer& FakeGstreamer::instance() { return fake; }
+
+void FakeGstreamer::frames(const std::string& element, int count) const {
+  for (int i = 0; i < count; ++i) {
+    for (const auto& handoff : handoffs) {
+      if (handoff.element == element) {
+        handoff.callback(nullptr, nullptr, handoff.data);
+      }
+    }
+  }
+}
 
 helper::RuntimeSymbols FakeGstreamer::table() const {
   return helper::RuntimeSymbols{version_string, factory_find, parse_launch,      set_state,

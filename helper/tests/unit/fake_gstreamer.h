@@ -48,6 +48,20 @@ class FakeGstreamer {
 
   std::size_t buffer_bytes = 1000;  // what gst_buffer_get_size reports
 
+  // A "handoff" handler connected to an element of a pipeline.
+  struct Handoff {
+    const void* pipeline;
+    std::string element;
+    helper::HandoffCallback callback;
+    void* data;
+  };
+  std::vector<Handoff> handoffs;  // of the pipelines not yet released
+  // Buffers through `element` of every pipeline not yet released, as its streaming thread would hand them over.
+  void frames(const std::string& element, int count) const;
+  // Pipelines set to NULL hand one last buffer to each handler first: a streaming thread may deliver
+  // until the state change is complete.
+  int frames_while_stopping = 0;
+
   std::vector<std::string> launched;  // every description parsed
   // State changes ("set_state 4"), element lookups and property sets ("set video_encoder.bitrate=4500").
   std::vector<std::string> calls;

@@ -488,6 +488,98 @@ TEST(FrameLimit, AnEnvelopeLongerThan1048576BytesWritesNothing) {
   EXPECT_TRUE(stream.written().empty());
 }
 
+// ---- the command loop's receiver
+
+std::string outcome(const Expected<Incoming, ReceiveError>& result) {
+  if (!result) {
+    return (result.error().step == ReceiveStep::poll ? "poll " : "read ") + describe(result.error().error);
+  }
+  if (std::holds_alternative<NotReady>(*result)) {
+    return "not ready";
+  }
+  if (std::holds_alternative<Disconnected>(*result)) {
+    return "disconnected";
+  }
+  return "envelope " + std::get<HelperEnvelope>(*result).request_id;
+}
+
+std::vector<std::uint8_t> bytes_of(const std::vector<std::uint8_t>& frame, std::size_t from, std::size_t to) {
+  return {frame.begin() + static_cast<std::ptrdiff_t>(from), frame.begin() + static_cast<std::ptrdiff_t>(to)};
+}
+
+TEST(FrameReceiver, AFrameArrivingInPiecesIsTakenAsItComesAndNothingOfTheNextOne) {
+  const auto list = hex(kListFrame);  // 12 bytes
+  ScriptedStream written;
+  ASSERT_TRUE(write_frame(written, reply("r4", StopBroadcast{})));
+  const auto stop = written.written();
+  ScriptedStream stream;
+  FrameReceiver receiver;
+  EXPECT_EQ(outcome(receiver.receive(stream, Sender::client)), "not ready");
+  EXPECT_EQ(stream.reads(), 0u) << "nothing waiting: one look and no read";
+  for (const auto& [from, to] : {std::pair<std::size_t, std::size_t>{0, 2}, {2, 7}}) {
+    stream.append(bytes_of(list, from, to));
+    EXPECT_EQ(outcome(receiver.receive(stream, Sender::client)), "not ready");
+    EXPECT_EQ(stream.consumed(), to);
+    EXPECT_TRUE(receiver.inside_frame());
+  }
+  stream.append(bytes_of(list, 7, 12));
+  stream.append(bytes_of(stop, 0, 3));
+  EXPECT_EQ(outcome(receiver.receive(stream, Sender::client)), "envelope r3");
+  EXPECT_EQ(stream.waiting(), 3u) << "the next frame's bytes stay where they are";
+  EXPECT_FALSE(receiver.inside_frame());
+  stream.append(bytes_of(stop, 3, stop.size()));
+  EXPECT_EQ(outcome(receiver.receive(stream, Sender::client)), "envelope r4");
+}
+
+TEST(FrameReceiver, LeavingBetweenFramesOrInAHeaderIsADisconnectAndInABodyAFailedRead) {
+  const auto list = hex(kListFrame);
+  for (const std::size_t cut : {0u, 3u, 4u, 9u}) {
+    ScriptedStream stream;
+    FrameReceiver receiver;
+    stream.append(bytes_of(list, 0, cut));
+    if (cut > 0) {
+      ASSERT_EQ(outcome(receiver.receive(stream, Sender::client)), "not ready") << cut;
+    }
+    stream.fail_peek(stream.peeks() + 1, 109, std::string(kBrokenPipeText));
+    EXPECT_EQ(outcome(receiver.receive(stream, Sender::client)), cut < 4 ? "disconnected" : "read " + kFillFailed)
+        << cut;
+    EXPECT_FALSE(receiver.inside_frame());
+  }
+  // The stream ending while waiting bytes are taken: the same rule.
+  ScriptedStream stream;
+  FrameReceiver receiver;
+  stream.append(bytes_of(list, 0, 6));
+  ASSERT_EQ(outcome(receiver.receive(stream, Sender::client)), "not ready");
+  stream.append(bytes_of(list, 6, 9));
+  stream.fail_read(stream.reads() + 1, 232, std::string(kNoDataText));
+  EXPECT_EQ(outcome(receiver.receive(stream, Sender::client)), "read " + kFillFailed);
+}
+
+TEST(FrameReceiver, AnInvalidLengthIsThePollsErrorOnceItsHeaderIsComplete) {
+  ScriptedStream stream;
+  FrameReceiver receiver;
+  stream.append(hex("01 00"));
+  EXPECT_EQ(outcome(receiver.receive(stream, Sender::client)), "not ready");
+  stream.append(hex("10 00 08 01"));
+  EXPECT_EQ(outcome(receiver.receive(stream, Sender::client)), "poll " + kInvalidLength);
+  ScriptedStream empty;
+  empty.append(hex("00 00 00 00"));
+  EXPECT_EQ(outcome(FrameReceiver().receive(empty, Sender::client)), "poll " + kInvalidLength);
+}
+
+TEST(FrameReceiver, OtherFailuresKeepTheirStepAndText) {
+  ScriptedStream peek;
+  peek.fail_peek(1, 5, std::string(kAccessDeniedText));
+  EXPECT_EQ(outcome(FrameReceiver().receive(peek, Sender::client)), "poll " + expected_error(5, kAccessDeniedText));
+  ScriptedStream read;
+  read.append(hex(kListFrame));
+  read.fail_read(1, 5, std::string(kAccessDeniedText));
+  EXPECT_EQ(outcome(FrameReceiver().receive(read, Sender::client)), "read " + expected_error(5, kAccessDeniedText));
+  ScriptedStream undecodable;
+  undecodable.append(hex("05 00 00 00 08 01 12 01 61"));
+  EXPECT_EQ(outcome(FrameReceiver().receive(undecodable, Sender::client)), "read error 0: envelope command is missing");
+}
+
 // ---- disconnect codes
 
 TEST(FrameDisconnectCodes, BrokenPipeNoDataAndNotConnected) {

@@ -120,6 +120,7 @@ class RecordingServices : public SessionServices {
   Result<BroadcastStarted> started = BroadcastStarted{"x264enc", true};
   ProfileUpdate updated{std::string("x264enc")};
   bool parent_gone = false;
+  bool parent_gone_meanwhile = false;          // seen only by a wait for the parent
   std::optional<std::string> monitor_failure;  // for every chord
   std::vector<std::uint32_t> last_keys;
   std::uint32_t last_parent_pid = 0;
@@ -148,7 +149,13 @@ class RecordingServices : public SessionServices {
     log.emplace_back("update");
     return updated;
   }
-  bool parent_ended() override { return parent_gone; }
+  bool parent_ended(std::chrono::milliseconds within) override {
+    if (within.count() > 0) {
+      log.push_back("wait for the parent " + std::to_string(within.count()) + " ms");
+      return parent_gone || parent_gone_meanwhile;
+    }
+    return parent_gone;
+  }
   void stop_broadcast() override { log.emplace_back("stop broadcast"); }
   SupervisionEvent supervise_broadcast() override {
     if (supervision.empty()) {
@@ -441,6 +448,25 @@ TEST(SessionDispatch, TheStartReplySaysWhetherSystemAudioIsOn) {
   }
 }
 
+TEST(SessionDispatch, AProfileUpdateThatLosesTheBroadcastIsFollowedByTheFailureEvent) {
+  SessionRun run;
+  run.services.updated = {fail("could not apply the broadcast profile: no encoder"), true};
+  run.authenticated_with(
+      {protocol::reply("u", protocol::UpdateBroadcastProfile{}), protocol::reply("x", protocol::StopBroadcast{})});
+  ASSERT_TRUE(run.run());
+  const auto replies = run.pipe.replies();
+  ASSERT_EQ(replies.size(), 4u);
+  EXPECT_EQ(replies[1].request_id, "u");
+  EXPECT_EQ(member<protocol::HelperError>(replies[1]),
+            (protocol::HelperError{"BROADCAST_PROFILE_UPDATE_FAILED",
+                                   "could not apply the broadcast profile: no encoder", true}));
+  EXPECT_EQ(replies[2].request_id, "");
+  EXPECT_EQ(
+      member<protocol::HelperError>(replies[2]),
+      (protocol::HelperError{"MEDIA_PIPELINE_FAILED", "could not apply the broadcast profile: no encoder", true}));
+  EXPECT_EQ(replies[3].request_id, "x") << "the event goes out once, right after its reply";
+}
+
 TEST(SessionDispatch, TheContractVersionIsCheckedBeforeTheRequestId) {
   SessionRun run;
   auto old = protocol::reply("", protocol::StopBroadcast{});
@@ -484,6 +510,54 @@ TEST(SessionLoop, EveryWayOfLeavingIsACleanEnd) {
     run.authenticated_with({});
     EXPECT_TRUE(run.run()) << code;
   }
+}
+
+TEST(SessionLoop, AParentThatHasEndedEndsTheSessionBeforeAnythingIsReadOrWritten) {
+  SessionRun run;
+  protocol::ConfigureMicrophoneShortcut mic;
+  mic.enabled = true;
+  mic.virtual_key_code = 0x7B;
+  run.authenticated_with({protocol::reply("m", mic)});
+  run.pipe.client_stays = true;
+  run.services.on_idle = [&] {
+    run.services.monitors[0]->sender_.send({true, 1});
+    run.services.supervision = {BroadcastEnded{}};
+    run.pipe.add_frame(protocol::reply("late", protocol::StopBroadcast{}));
+    run.services.parent_gone = true;
+  };
+  ASSERT_TRUE(run.run());
+  EXPECT_EQ(run.pipe.replies().size(), 2u) << "only the authentication and the shortcut's replies";
+  EXPECT_FALSE(run.pipe.incoming.empty()) << "the waiting command was not read";
+  EXPECT_EQ(without_idle(run.services.log),
+            (std::vector<std::string>{"load", "start monitor 1", "stop monitor 1", "stop broadcast", "release media",
+                                      "close pipe"}));
+}
+
+TEST(SessionLoop, AClientLeavingInsideABodyFailsTheReadUnlessItsParentIsExiting) {
+  const auto frame = ScriptedPipe::frame_of(protocol::encode_envelope(protocol::reply("x", protocol::StopBroadcast{})));
+  const std::vector<std::uint8_t> half(frame.begin(), frame.begin() + 7);
+  SessionRun lives_on;
+  lives_on.authenticated_with({});
+  lives_on.pipe.add_bytes(half);
+  const auto result = lives_on.run();
+  ASSERT_FALSE(result);
+  EXPECT_EQ(result.error(), "read helper command: failed to fill whole buffer");
+  EXPECT_EQ(lives_on.services.log,
+            (std::vector<std::string>{"load", "idle", "wait for the parent 1000 ms", "release media", "close pipe"}));
+
+  SessionRun exiting;
+  exiting.services.parent_gone_meanwhile = true;
+  exiting.authenticated_with({});
+  exiting.pipe.add_bytes(half);
+  EXPECT_TRUE(exiting.run());
+  EXPECT_EQ(without_idle(exiting.services.log),
+            (std::vector<std::string>{"load", "wait for the parent 1000 ms", "stop broadcast", "release media",
+                                      "close pipe"}));
+
+  SessionRun in_header;  // inside a header the stream's end is a leave, as between frames
+  in_header.authenticated_with({});
+  in_header.pipe.add_bytes({frame[0], frame[1], frame[2]});
+  EXPECT_TRUE(in_header.run());
 }
 
 TEST(SessionLoop, OtherPollAndReadFailuresEndTheSession) {
