@@ -1,6 +1,7 @@
 // Measures the real helper over its real pipe under Wine (figures only, no pass condition):
-// StopBroadcast -> "idle" round trips with and without a pause between commands, and a soak of many
-// commands on one connection with the helper's handle count and private bytes before and after.
+// StopBroadcast -> "idle" round trips with and without a pause between commands, a soak of many
+// commands on one connection with the helper's handle count and private bytes before and after, and
+// how long the helper outlives a parent that misbehaves (parent_stub.exe).
 #include <windows.h>
 
 #include <algorithm>
@@ -8,9 +9,11 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "helper_connection.h"
+#include "misbehaving_parent.h"
 #include "process_figures.h"
 #include "test_windows.h"
 
@@ -114,6 +117,37 @@ void key_latency_figures(HelperConnection& connection, int presses) {
   connection.request(corvane::protocol::reply("ptt-off", off));
 }
 
+// From the parent's misbehaviour (the test's signal to the stub) to the helper's exit.
+void parent_gone_figures(int runs) {
+  const std::wstring helper = corvane::testing::executable_directory() + L"corvane_media_helper.exe";
+  const std::pair<const wchar_t*, const char*> scenarios[] = {
+      {L"exit-before-connect", "exit: parent ends before connecting"},
+      {L"half-frame", "exit: parent ends inside a frame"},
+      {L"close-mid-frame", "exit: client closes inside a frame"},
+      {L"unread-reply", "exit: parent ends, reply unread"}};
+  for (const auto& [scenario, name] : scenarios) {
+    std::vector<double> micros;
+    for (int i = 0; i < runs; ++i) {
+      corvane::testing::MisbehavingParent parent(helper, scenario);
+      if (!parent.ready()) {
+        std::fprintf(stderr, "%s: the scene was not set\n", name);
+        break;
+      }
+      const auto start = Clock::now();
+      parent.go();
+      if (!parent.helper_exit_code()) {
+        std::fprintf(stderr, "%s: the helper stayed behind\n", name);
+        break;
+      }
+      micros.push_back(std::chrono::duration<double, std::micro>(Clock::now() - start).count());
+      parent.finish();
+    }
+    if (!micros.empty()) {
+      report(name, micros);
+    }
+  }
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
@@ -124,6 +158,7 @@ int wmain(int argc, wchar_t** argv) {
     std::fprintf(stderr, "could not start and authenticate the helper\n");
     return 1;
   }
+  parent_gone_figures(10);
   enumeration_figures(connection, 20);
   key_latency_figures(connection, 200);
   report("round trip, 20 ms between commands", round_trips(connection, round_trip_count, 20));

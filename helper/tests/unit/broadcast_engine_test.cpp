@@ -166,8 +166,10 @@ TEST_F(Engine, StartFailuresComeInTheirOrder) {
   start.stream_key = "key.0123456";
   EXPECT_EQ(start_error(start), "LiveKit WHIP stream key is invalid");
   start = request();
-  start.microphone_device_id = "mic\x01";
-  EXPECT_EQ(start_error(start), "microphone device ID is invalid");
+  for (const char* control : {"mic\x01", "mic\x7F"}) {
+    start.microphone_device_id = control;
+    EXPECT_EQ(start_error(start), "microphone device ID is invalid");
+  }
   start = request();
   start.capture_source_id = "window:7";  // parses, but no such window any more
   EXPECT_EQ(start_error(start), "the selected capture source no longer exists");
@@ -253,10 +255,13 @@ TEST_F(Engine, ALaunchErrorHidesTheEndpointAndTheKey) {
   EXPECT_EQ(engine_->pipeline, nullptr);
 }
 
-TEST_F(Engine, APipelineThatRefusesToPlayIsReleased) {
+TEST_F(Engine, APipelineThatCannotBeCountedOrRefusesToPlayIsReleased) {
   script({{"d3d11screencapturesrc", Outcome::refuses_playing}});
   EXPECT_EQ(start_error(request()), "GStreamer could not start the capture pipeline");
   EXPECT_EQ(engine_->telemetry, nullptr);
+  script({{"d3d11screencapturesrc", Outcome::nameless}});
+  EXPECT_EQ(start_error(request()), "media telemetry element raw_telemetry was not created");
+  EXPECT_EQ(engine_->pipeline, nullptr);  // and the fixture sees pipeline and bus released
 }
 
 TEST_F(Engine, ThePipelineIsStoppedBeforeItsCountersGoAndNeverReplacedWhileItRuns) {
@@ -461,7 +466,8 @@ TEST_F(EngineWithFrames, CredentialWordsWithoutANetworkWordAreADeviceFailure) {
 }
 
 TEST_F(EngineWithFrames, AnAudioErrorWithTheExclusionDropsSystemAudio) {
-  gst_->rules = {{"loopback-target-pid=4242 ! queue", Outcome::error, "Device lost", "gstwasapi2src.cpp", 1},
+  // A network word too ("connection"): audio is asked first.
+  gst_->rules = {{"loopback-target-pid=4242 ! queue", Outcome::error, "Device connection lost", "gstwasapi2src.cpp", 1},
                  {"d3d11screencapturesrc", Outcome::silent}};
   platform_.build = 22631;
   auto with_audio = request();
@@ -486,19 +492,6 @@ TEST_F(EngineWithFrames, AnAudioErrorWithoutTheExclusionEndsTheBroadcast) {
   start(with_audio);
   EXPECT_EQ(std::get<BroadcastFailed>(next_event(1s)).message,
             "system audio capture failed and could not recover: Device lost [component=system-audio]");
-}
-
-TEST_F(EngineWithFrames, AnErrorNamingAudioAndNetworkWordsIsAnAudioFailure) {
-  gst_->rules = {{"loopback-target-pid=4242 ! queue", Outcome::error, "the audio device connection was lost", "", 1},
-                 {"d3d11screencapturesrc", Outcome::silent}};
-  auto with_audio = request();
-  with_audio.system_audio = true;
-  with_audio.exclude_app_audio = true;
-  start(with_audio);
-  const auto event = next_event(1s);
-  ASSERT_TRUE(std::holds_alternative<protocol::BroadcastRecovery>(event));
-  EXPECT_EQ(std::get<protocol::BroadcastRecovery>(event).component, "system-audio");
-  EXPECT_EQ(engine_->whip_reconnects, 0u);
 }
 
 TEST_F(EngineWithFrames, FailureTextsHideTheEndpointAndTheKeyButAreClassifiedAsWritten) {
@@ -526,20 +519,29 @@ TEST_F(EngineWithFrames, FailureTextsHideTheEndpointAndTheKeyButAreClassifiedAsW
             "the WHIP transport could not reconnect: stream [redacted] dropped");
 }
 
-TEST_F(EngineWithFrames, ADeviceFailureMovesToALaterEncoderAtTheSoftwareLimits) {
-  engine_->usable_encoders = {{"nvd3d11h264enc", "hardware", "1080p60", "constrained-vbr"},
-                              {"x264enc", "software", "540p30", "constrained-vbr"}};
-  engine_->probed = true;
-  gst_->rules = {{"nvd3d11h264enc", Outcome::error, "Encoder session failed", "", 1},
-                 {"d3d11screencapturesrc", Outcome::silent}};
+class EngineFailingOver : public EngineWithFrames {
+ protected:
+  // Starts `start_request` on a hardware encoder that fails at once, with x264enc after it in the list.
+  SupervisionEvent fail_over_to_software(const protocol::StartBroadcast& start_request,
+                                         const std::string& hardware_rate_control = "constrained-vbr") {
+    engine_->usable_encoders = {{"nvd3d11h264enc", "hardware", "1080p60", hardware_rate_control},
+                                {"x264enc", "software", "540p30", "constrained-vbr"}};
+    engine_->probed = true;
+    gst_->rules = {{"nvd3d11h264enc", Outcome::error, "Encoder session failed", "", 1},
+                   {"d3d11screencapturesrc", Outcome::silent}};
+    start(start_request);
+    return next_event(1s);
+  }
+};
+
+TEST_F(EngineFailingOver, ADeviceFailureMovesToALaterEncoderAtTheSoftwareLimits) {
   auto big = request();
   big.width = 1920;
   big.height = 1080;
   big.frame_rate = 60;
   big.video_bitrate_kbps = 6000;
   big.profile_id = "quality";
-  start(big);
-  const auto event = next_event(1s);
+  const auto event = fail_over_to_software(big);
   ASSERT_TRUE(std::holds_alternative<protocol::BroadcastRecovery>(event));
   EXPECT_EQ(std::get<protocol::BroadcastRecovery>(event),
             (protocol::BroadcastRecovery{"video-encoder", "x264enc", true}));
@@ -551,15 +553,17 @@ TEST_F(EngineWithFrames, ADeviceFailureMovesToALaterEncoderAtTheSoftwareLimits) 
   EXPECT_EQ(engine_->recovery_reason, "device");
 }
 
-TEST_F(EngineWithFrames, ACapabilityReportLeavesTheBroadcastWithTheEncoderARecoveryChose) {
-  engine_->usable_encoders = {{"nvd3d11h264enc", "hardware", "1080p60", "cbr-fallback"},
-                              {"x264enc", "software", "540p30", "constrained-vbr"}};
-  engine_->probed = true;
-  gst_->rules = {{"nvd3d11h264enc", Outcome::error, "Encoder session failed", "", 1},
-                 {"d3d11screencapturesrc", Outcome::silent}};
-  start();
-  ASSERT_EQ(std::get<protocol::BroadcastRecovery>(next_event(1s)).detail, "x264enc");
+TEST_F(EngineFailingOver, AConfigurationAtTheSoftwareLimitsIsKept) {
+  auto at_limits = request();  // 960 × 540 at 30
+  at_limits.video_bitrate_kbps = 2500;
+  at_limits.profile_id = "balanced";
+  ASSERT_TRUE(std::holds_alternative<protocol::BroadcastRecovery>(fail_over_to_software(at_limits)));
+  EXPECT_EQ(engine_->active_config->profile_id, "balanced");
+  EXPECT_EQ(engine_->active_config->video_bitrate_kbps, 2500u);
+}
 
+TEST_F(EngineFailingOver, ACapabilityReportLeavesTheBroadcastWithTheEncoderARecoveryChose) {
+  ASSERT_EQ(std::get<protocol::BroadcastRecovery>(fail_over_to_software(request(), "cbr-fallback")).detail, "x264enc");
   EXPECT_EQ(build_media_capabilities(*engine_).active_encoder, "nvd3d11h264enc") << "a start would run the first";
   EXPECT_EQ(engine_->active_encoder, "x264enc");
   EXPECT_EQ(update_broadcast_profile(*engine_, update(1920, 1080, 30, 6000)).encoder.error(),

@@ -132,8 +132,10 @@ helper::GstElement* bin_get_by_name(helper::GstElement* bin, const char* name) {
   fake.calls.push_back(std::string("get_by_name ") + name);
   // An element exists when the description names it.
   const std::string& description = reinterpret_cast<FakeObject*>(bin)->description;
-  if (description.find(std::string("name=") + name + " ") == std::string::npos &&
-      !description.ends_with(std::string("name=") + name)) {
+  const PipelineRule* rule = rule_of(reinterpret_cast<FakeObject*>(bin));
+  const bool named = description.find(std::string("name=") + name + " ") != std::string::npos ||
+                     description.ends_with(std::string("name=") + name);
+  if (!named || (rule != nullptr && rule->outcome == PipelineRule::Outcome::nameless)) {
     return nullptr;
   }
   FakeObject* element = make(FakeObject::Kind::element);

@@ -15,7 +15,8 @@ namespace corvane::testing {
 
 // What a launched pipeline does.
 struct PipelineRule {
-  enum class Outcome { eos, error, silent, parse_error, no_bus, refuses_playing, state_failure };
+  // nameless: the pipeline runs, but no element can be found in it by name.
+  enum class Outcome { eos, error, silent, parse_error, no_bus, refuses_playing, state_failure, nameless };
 
   PipelineRule(std::string contained, Outcome what = Outcome::eos, std::string error_text = {},
                std::string debug_text = {}, int empty_polls = 0, int reported_state = helper::kGstStatePlaying)
