@@ -297,6 +297,11 @@ TEST_F(Engine, StatisticsEveryTwoSecondsFromTheCounters) {
   EXPECT_EQ(stats.profile_id, "compat");
   EXPECT_EQ(stats.recovery_reason, "none");
   EXPECT_TRUE(std::holds_alternative<std::monostate>(supervise_broadcast(*engine_))) << "the next one is 2 s away";
+  platform_.time += 2s;
+  frames(40);
+  const auto next = supervise_broadcast(*engine_);
+  ASSERT_TRUE(std::holds_alternative<protocol::BroadcastStats>(next));
+  EXPECT_DOUBLE_EQ(std::get<protocol::BroadcastStats>(next).frames_per_second, 20.0) << "over the last 2 s only";
 }
 
 TEST_F(Engine, StatisticsWithoutEncodedFramesReportZerosAndTheRawFramesAsDropped) {
