@@ -34,7 +34,6 @@ DWORD WINAPI BlockingCallGuard::watch(void* self) {
   const DWORD count = guard.trigger_ != nullptr ? 2 : 1;
   const DWORD woken = WaitForMultipleObjects(count, waits, FALSE, guard.timeout_ms_);
   if (woken == WAIT_OBJECT_0 + 1 || woken == WAIT_TIMEOUT) {
-    guard.fired_.store(true);
     // Until the guarded call has been entered there is nothing to cancel: try again until it has.
     while (!CancelSynchronousIo(guard.guarded_.get()) &&
            WaitForSingleObject(guard.stop_.get(), kRetryMs) == WAIT_TIMEOUT) {

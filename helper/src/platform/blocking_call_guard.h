@@ -5,7 +5,6 @@
 
 #include <windows.h>
 
-#include <atomic>
 #include <chrono>
 #include <optional>
 
@@ -14,10 +13,9 @@
 namespace corvane::helper {
 
 // Watches for the moment the calling thread's blocking call must give up, for as long as it lives.
-// Scope it around that one call only: from the moment it fires until it is destroyed, it keeps
-// cancelling whatever synchronous I/O the thread is in (a call it cancels before the thread has
-// entered it would otherwise never be cancelled). The cancelled call fails with
-// ERROR_OPERATION_ABORTED (995).
+// Once it fires it cancels the thread's synchronous I/O, trying again every 10 ms until a cancellation
+// takes (the thread may not have entered the call yet), so scope it around that one call only. The
+// cancelled call fails with ERROR_OPERATION_ABORTED (995).
 class BlockingCallGuard {
  public:
   // Fires when `trigger` (may be null) is signalled, or after `limit` when one is given.
@@ -26,9 +24,6 @@ class BlockingCallGuard {
   BlockingCallGuard& operator=(const BlockingCallGuard&) = delete;
   ~BlockingCallGuard();
 
-  // True once the guard has started cancelling.
-  bool fired() const noexcept { return fired_.load(); }
-
  private:
   static DWORD WINAPI watch(void* self);
 
@@ -36,7 +31,6 @@ class BlockingCallGuard {
   DWORD timeout_ms_;
   UniqueHandle guarded_;  // the guarded thread, with the access CancelSynchronousIo needs
   UniqueHandle stop_;
-  std::atomic<bool> fired_{false};
   UniqueHandle watcher_;
 };
 
