@@ -155,7 +155,10 @@ Result<UniqueFileHandle> accept_parent_client(UniqueFileHandle pipe, const Verif
     connected = ConnectNamedPipe(pipe.get(), nullptr);
     connect_error = connected ? ERROR_SUCCESS : GetLastError();
   }
-  if (!connected && connect_error != ERROR_PIPE_CONNECTED) {
+  // Also connected: a client that came before the wait (535), or came, wrote and closed its end
+  // before it (232; what it wrote is still there to read), so the outcome does not depend on how
+  // soon this thread reached the wait.
+  if (!connected && connect_error != ERROR_PIPE_CONNECTED && connect_error != ERROR_NO_DATA) {
     if (has_ended(parent.process.get())) {
       return fail("accept named-pipe client: parent process ended");
     }

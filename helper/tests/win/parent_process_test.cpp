@@ -1,9 +1,13 @@
-// The handle to the parent: taken only from a running process that is not younger than the helper.
+// The handle to the parent: taken only from a running process that is not younger than the helper; and
+// the wait for the parent as the pipe's client.
 #include <windows.h>
 
 #include <gtest/gtest.h>
 
+#include <string>
+
 #include "child_process.h"
+#include "helper_connection.h"
 #include "main/pipe_server.h"
 
 namespace corvane::helper {
@@ -31,6 +35,27 @@ TEST(ParentProcess, AYoungerProcessHoldsAReusedIdAndAnEndedOneIsNotFound) {
   auto gone = open_parent_process(ended.pid());  // its ID is not reused while the handle is open
   ASSERT_FALSE(gone);
   EXPECT_EQ(gone.error(), "inspect parent process: parent process not found");
+}
+
+TEST(PipeAccept, AClientThatCameWroteAndLeftBeforeTheWaitIsAcceptedWithWhatItWrote) {
+  const auto secrets = corvane::testing::fresh_secrets();
+  auto pipe = create_restricted_pipe(std::string(secrets.pipe_id.begin(), secrets.pipe_id.end()));
+  ASSERT_TRUE(pipe) << pipe.error();
+  const std::wstring name = corvane::testing::pipe_name_for(secrets.pipe_id);
+  HANDLE client = CreateFileW(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+  ASSERT_NE(client, INVALID_HANDLE_VALUE);
+  DWORD written = 0;
+  ASSERT_TRUE(WriteFile(client, "hello", 5, &written, nullptr));
+  CloseHandle(client);
+  auto self = open_parent_process(GetCurrentProcessId());
+  ASSERT_TRUE(self) << self.error();
+  const VerifiedParent parent{GetCurrentProcessId(), std::move(self).value()};
+  auto accepted = accept_parent_client(std::move(pipe).value(), parent);
+  ASSERT_TRUE(accepted) << accepted.error();
+  char buffer[8] = {};
+  DWORD got = 0;
+  EXPECT_TRUE(ReadFile(accepted->get(), buffer, sizeof buffer, &got, nullptr));
+  EXPECT_EQ(std::string(buffer, got), "hello");
 }
 
 }  // namespace
