@@ -39,7 +39,6 @@ DWORD WINAPI BlockingCallGuard::watch(void* self) {
            WaitForSingleObject(guard.stop_.get(), kRetryMs) == WAIT_TIMEOUT) {
     }
   }
-  WaitForSingleObject(guard.stop_.get(), INFINITE);
   return 0;
 }
 

@@ -35,6 +35,9 @@ TEST(ParentProcess, AYoungerProcessHoldsAReusedIdAndAnEndedOneIsNotFound) {
   auto gone = open_parent_process(ended.pid());  // its ID is not reused while the handle is open
   ASSERT_FALSE(gone);
   EXPECT_EQ(gone.error(), "inspect parent process: parent process not found");
+  auto never = open_parent_process(0xFFFFFFF0u);  // no process has this ID
+  ASSERT_FALSE(never);
+  EXPECT_EQ(never.error(), "inspect parent process: parent process not found");
 }
 
 TEST(PipeAccept, AClientThatCameWroteAndLeftBeforeTheWaitIsAcceptedWithWhatItWrote) {
