@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <optional>
 #include <utility>
 
 namespace corvane::protocol {
@@ -140,7 +141,10 @@ Expected<Incoming, ReceiveError> FrameReceiver::receive(FrameStream& stream, Sen
   }
   const std::size_t have = pending_.size();
   if (have + available < kFrameHeader) {
-    return take_then_wait(stream, available);
+    if (auto end = take(stream, available)) {
+      return std::move(*end);
+    }
+    return Incoming(NotReady{});
   }
   // The header: what was taken already, completed from the front of what waits.
   const std::size_t from_pending = std::min(have, kFrameHeader);
@@ -157,17 +161,11 @@ Expected<Incoming, ReceiveError> FrameReceiver::receive(FrameStream& stream, Sen
   const std::size_t frame_size = kFrameHeader + length;
   pending_.reserve(frame_size);
   // Never more than this frame: what waits beyond it belongs to the next one.
-  const std::size_t wanted = std::min(available, frame_size - have);
-  if (pending_.size() + wanted < frame_size) {
-    return take_then_wait(stream, wanted);
+  if (auto end = take(stream, std::min(available, frame_size - have))) {
+    return std::move(*end);
   }
-  switch (take(stream, wanted, error)) {
-    case TakeOutcome::taken:
-      break;
-    case TakeOutcome::ended:
-      return left_inside_frame();
-    case TakeOutcome::failed:
-      return fail(ReceiveError{ReceiveStep::read, std::move(error)});
+  if (pending_.size() < frame_size) {
+    return Incoming(NotReady{});
   }
   const std::vector<std::uint8_t> frame = std::exchange(pending_, {});
   auto envelope = decode_envelope(std::span(frame).subspan(kFrameHeader), sender);
@@ -177,35 +175,23 @@ Expected<Incoming, ReceiveError> FrameReceiver::receive(FrameStream& stream, Sen
   return Incoming(std::move(envelope).value());
 }
 
-Expected<Incoming, ReceiveError> FrameReceiver::take_then_wait(FrameStream& stream, std::size_t count) {
-  TransportError error;
-  switch (take(stream, count, error)) {
-    case TakeOutcome::taken:
-      return Incoming(NotReady{});
-    case TakeOutcome::ended:
-      return left_inside_frame();
-    case TakeOutcome::failed:
-      break;
-  }
-  return fail(ReceiveError{ReceiveStep::read, std::move(error)});
-}
-
-FrameReceiver::TakeOutcome FrameReceiver::take(FrameStream& stream, std::size_t count, TransportError& error) {
+std::optional<Expected<Incoming, ReceiveError>> FrameReceiver::take(FrameStream& stream, std::size_t count) {
   const std::size_t target = pending_.size() + count;
   while (pending_.size() < target) {
     const std::size_t before = pending_.size();
     pending_.resize(target);
     std::size_t got = 0;
+    TransportError error;
     const bool read = stream.read(std::span(pending_).subspan(before), got, error);
     pending_.resize(before + (read ? got : 0));
-    if (!read) {
-      return is_end_of_stream(error) ? TakeOutcome::ended : TakeOutcome::failed;
+    if (!read && !is_end_of_stream(error)) {
+      return fail(ReceiveError{ReceiveStep::read, std::move(error)});
     }
-    if (got == 0) {
-      return TakeOutcome::ended;
+    if (!read || got == 0) {
+      return left_inside_frame();
     }
   }
-  return TakeOutcome::taken;
+  return std::nullopt;
 }
 
 Expected<Incoming, ReceiveError> FrameReceiver::left_inside_frame() {

@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string>
 #include <variant>
@@ -91,16 +92,10 @@ class FrameReceiver {
   // fill whole buffer" when it left inside a body.
   Expected<Incoming, ReceiveError> receive(FrameStream& stream, Sender sender);
 
-  // True while part of a frame has been taken off the stream.
-  bool inside_frame() const noexcept { return !pending_.empty(); }
-
  private:
-  enum class TakeOutcome : std::uint8_t { taken, ended, failed };
-
-  // Takes `count` bytes that are known to wait off the stream, then reports that the frame is not complete.
-  Expected<Incoming, ReceiveError> take_then_wait(FrameStream& stream, std::size_t count);
-  // Reads `count` waiting bytes onto the end of pending_.
-  TakeOutcome take(FrameStream& stream, std::size_t count, TransportError& error);
+  // Reads `count` bytes that are known to wait onto the end of pending_; what ends the receive when
+  // that fails (left_inside_frame when the stream ended, else the read error).
+  std::optional<Expected<Incoming, ReceiveError>> take(FrameStream& stream, std::size_t count);
   // The stream ended: a disconnect between frames or inside a header, a read failure inside a body.
   Expected<Incoming, ReceiveError> left_inside_frame();
 

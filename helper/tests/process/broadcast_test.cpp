@@ -44,25 +44,13 @@ class Broadcast : public HelperWithStandInRuntime {
     return list != nullptr && !list->sources.empty() ? list->sources.front().id : std::string();
   }
 
-  protocol::StartBroadcast request(const std::string& source) {
-    protocol::StartBroadcast start;
-    start.capture_source_id = source;
-    start.whip_url = "https://live.example.com/whip";
-    start.stream_key = "stream_key_1234";
-    start.width = 960;
-    start.height = 540;
-    start.frame_rate = 30;
-    start.video_bitrate_kbps = 1300;
-    return start;
-  }
-
   // Starts a broadcast and returns the reply's status word, or the error's message.
   std::string start(HelperConnection& connection, const std::string& id = "go") {
     const std::string source = first_source(connection);
     if (source.empty()) {
       return "no capture source";
     }
-    const auto reply = connection.request(protocol::reply(id, request(source)));
+    const auto reply = connection.request(protocol::reply(id, x264_broadcast_of(source)));
     if (!reply) {
       return "no reply";
     }
@@ -278,7 +266,7 @@ TEST_F(Broadcast, AHundredStartsAndStopsLeaveNothingBehind) {
   const std::string source = first_source(connection);
   ASSERT_FALSE(source.empty());
   auto cycle = [&](int index) {
-    const auto started = connection.request(protocol::reply("go" + std::to_string(index), request(source)));
+    const auto started = connection.request(protocol::reply("go" + std::to_string(index), x264_broadcast_of(source)));
     const auto* status = started ? std::get_if<protocol::HelperStatus>(&started->payload) : nullptr;
     return status != nullptr && status->status == "broadcasting" && stop(connection) == "idle";
   };

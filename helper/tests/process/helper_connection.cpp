@@ -30,6 +30,18 @@ LaunchSecrets fresh_secrets() {
 
 std::wstring pipe_name_for(const std::wstring& pipe_id) { return L"\\\\.\\pipe\\corvane-media-" + pipe_id; }
 
+protocol::StartBroadcast x264_broadcast_of(const std::string& source) {
+  protocol::StartBroadcast start;
+  start.capture_source_id = source;
+  start.whip_url = "https://live.example.com/whip";
+  start.stream_key = "stream_key_1234";
+  start.width = 960;
+  start.height = 540;
+  start.frame_rate = 30;
+  start.video_bitrate_kbps = 1300;
+  return start;
+}
+
 std::vector<std::uint8_t> framed(const std::vector<std::uint8_t>& body) {
   const auto size = static_cast<std::uint32_t>(body.size());
   std::vector<std::uint8_t> frame;

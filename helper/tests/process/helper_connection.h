@@ -67,6 +67,10 @@ class HelperConnection {
   std::unique_ptr<helper::PipeStream> pipe_;
 };
 
+// A StartBroadcast of `source` that an x264enc-only machine accepts: 960×540 at 30 frames per second,
+// 1300 kbit/s, to https://live.example.com/whip with the key "stream_key_1234".
+protocol::StartBroadcast x264_broadcast_of(const std::string& source);
+
 // Frames a body: 4-byte little-endian length, then the bytes.
 std::vector<std::uint8_t> framed(const std::vector<std::uint8_t>& body);
 

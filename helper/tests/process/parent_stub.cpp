@@ -115,15 +115,9 @@ bool broadcast_first_source(PipeStream& pipe) {
   if (list == nullptr || list->sources.empty()) {
     return false;
   }
-  protocol::StartBroadcast start;
-  start.capture_source_id = list->sources.front().id;
-  start.whip_url = "https://live.example.com/whip";
-  start.stream_key = "stream_key_1234";
-  start.width = 960;
-  start.height = 540;
-  start.frame_rate = 30;
-  start.video_bitrate_kbps = 1300;
-  return request(pipe, protocol::reply("start", start), reply) && status_is(reply, "broadcasting");
+  return request(pipe, protocol::reply("start", corvane::testing::x264_broadcast_of(list->sources.front().id)),
+                 reply) &&
+         status_is(reply, "broadcasting");
 }
 
 // Writes the first half of a StopBroadcast frame: its header and part of its body.
