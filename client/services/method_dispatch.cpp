@@ -36,7 +36,7 @@ class OnceResult : public flutter::MethodResult<flutter::EncodableValue> {
   void ErrorInternal(const std::string& code, const std::string& message,
                      const flutter::EncodableValue* details) override {
     if (Claim()) {
-      inner_.Error(code, message, details);
+      details != nullptr ? inner_.Error(code, message, *details) : inner_.Error(code, message);
     }
   }
   void NotImplementedInternal() override {

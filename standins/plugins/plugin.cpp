@@ -3,13 +3,10 @@
 // the order in which the host registers its plug-ins. Built once per plug-in with
 // CORVANE_PLUGIN_REGISTER (the function's name) and CORVANE_PLUGIN_LIBRARY (the DLL's file name).
 
+#include <corvane_standin_plugins.h>
 #include <flutter_plugin_registrar.h>
 
 extern "C" {
-
-// Exported by the stand-in flutter_windows.dll only.
-__declspec(dllimport) void CorvaneStandInPluginRegistered(FlutterDesktopPluginRegistrarRef registrar,
-                                                          const char* library_name);
 
 // The plug-in's registration function, under the name the host links against.
 __declspec(dllexport) void CORVANE_PLUGIN_REGISTER(FlutterDesktopPluginRegistrarRef registrar) {

@@ -1,9 +1,16 @@
 #include "method_dispatch.h"
 
+#include <flutter/binary_messenger.h>
+#include <flutter/method_channel.h>
+#include <flutter/standard_method_codec.h>
 #include <gtest/gtest.h>
 
+#include <cstddef>
+#include <cstdint>
+#include <memory>
 #include <stdexcept>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace corvane::client {
@@ -95,6 +102,63 @@ TEST(AnswerOnce, SecondAnswersAreDropped) {
 
 TEST(AnswerOnce, AHandlerThatForgetsToAnswerLeavesTheCallerNotWaiting) {
   EXPECT_EQ(answers_of([](auto&) {}), std::vector<std::string>{"not implemented"});
+}
+
+// A messenger that keeps the one channel handler set on it, so that a test can play the application:
+// deliver a call and collect every reply the host sends to it.
+class ApplicationSide : public flutter::BinaryMessenger {
+ public:
+  void Send(const std::string& /*channel*/, const uint8_t* /*message*/, size_t /*message_size*/,
+            flutter::BinaryReply /*reply*/) const override {}
+  void SetMessageHandler(const std::string& /*channel*/, flutter::BinaryMessageHandler handler) override {
+    handler_ = std::move(handler);
+  }
+
+  // Every reply to one call of `method`, including those that come after the handler returned.
+  std::vector<std::vector<uint8_t>> Call(const std::string& method) {
+    const flutter::MethodCall<EncodableValue> call(method, nullptr);
+    const std::unique_ptr<std::vector<uint8_t>> message =
+        flutter::StandardMethodCodec::GetInstance().EncodeMethodCall(call);
+    auto replies = std::make_shared<std::vector<std::vector<uint8_t>>>();
+    handler_(message->data(), message->size(),
+             [replies](const uint8_t* reply, size_t size) { replies->emplace_back(reply, reply + size); });
+    return *replies;
+  }
+
+ private:
+  flutter::BinaryMessageHandler handler_;
+};
+
+// The call of `method` through a real method channel whose handler runs `handler` under AnswerOnce.
+std::vector<std::vector<uint8_t>> replies_through_channel(
+    const std::string& method, const std::function<void(flutter::MethodResult<EncodableValue>&)>& handler) {
+  ApplicationSide application;
+  const flutter::MethodChannel<EncodableValue> channel(&application, "corvane/remote_input",
+                                                       &flutter::StandardMethodCodec::GetInstance());
+  channel.SetMethodCallHandler([&handler](const flutter::MethodCall<EncodableValue>&,
+                                          std::unique_ptr<flutter::MethodResult<EncodableValue>> result) {
+    AnswerOnce(std::move(result), handler);
+  });
+  return application.Call(method);
+}
+
+// The channel itself answers nothing for a result dropped unanswered, so these show that the guard
+// still gives every call exactly one answer.
+TEST(AnswerOnceOnTheChannel, AHandlerThatForgetsGetsOneEmptyAnswer) {
+  const std::vector<std::vector<uint8_t>> replies = replies_through_channel("authorize", [](auto&) {});
+  ASSERT_EQ(replies.size(), 1u);
+  EXPECT_TRUE(replies[0].empty());  // not implemented
+}
+
+TEST(AnswerOnceOnTheChannel, AThrowingHandlerGetsOneErrorAnswer) {
+  const std::vector<std::vector<uint8_t>> replies =
+      replies_through_channel("input", [](auto&) { throw std::runtime_error("no answer yet"); });
+  ASSERT_EQ(replies.size(), 1u);
+  std::vector<std::string> answers;
+  RecordedResult decoded(answers);
+  ASSERT_TRUE(flutter::StandardMethodCodec::GetInstance().DecodeAndProcessResponseEnvelope(
+      replies[0].data(), replies[0].size(), &decoded));
+  EXPECT_EQ(answers, std::vector<std::string>{"error INVALID_INPUT Input is invalid"});
 }
 
 }  // namespace

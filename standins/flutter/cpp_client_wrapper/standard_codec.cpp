@@ -405,7 +405,7 @@ bool WriteAlternative(ByteWriter& writer, const Alternative& value, size_t nesti
 bool WriteValue(ByteWriter& writer, const EncodableValue& value, size_t nesting) {
   return std::visit(
       [&writer, nesting](const auto& alternative) { return WriteAlternative(writer, alternative, nesting); },
-      static_cast<const EncodableValue::Variant&>(value));
+      static_cast<const EncodableValue::super&>(value));
 }
 
 // Null when the value cannot be encoded.
@@ -420,7 +420,8 @@ std::unique_ptr<std::vector<uint8_t>> Finish(bool written, std::vector<uint8_t> 
 
 // --- StandardMessageCodec ---
 
-const StandardMessageCodec& StandardMessageCodec::GetInstance() {
+// The serializer is ignored: the stand-in declares no serializer other than the standard one.
+const StandardMessageCodec& StandardMessageCodec::GetInstance(const StandardCodecSerializer* /*serializer*/) {
   static const StandardMessageCodec instance;
   return instance;
 }
@@ -450,7 +451,8 @@ std::unique_ptr<std::vector<uint8_t>> StandardMessageCodec::EncodeMessageInterna
 
 // --- StandardMethodCodec ---
 
-const StandardMethodCodec& StandardMethodCodec::GetInstance() {
+// The serializer is ignored: the stand-in declares no serializer other than the standard one.
+const StandardMethodCodec& StandardMethodCodec::GetInstance(const StandardCodecSerializer* /*serializer*/) {
   static const StandardMethodCodec instance;
   return instance;
 }

@@ -127,6 +127,7 @@ FlutterDesktopEngine::FlutterDesktopEngine(const FlutterDesktopEngineProperties&
   messenger_->engine = this;
   bridge_port_ = flutter_standin::BridgePort();
   hold_first_frame_ = flutter_standin::Environment(L"CORVANE_FLUTTER_HOLD_FIRST_FRAME") == L"1";
+  refuse_to_run_ = flutter_standin::Environment(L"CORVANE_FLUTTER_FAIL_ENGINE") == L"1";
 
   if (flutter_standin::RegisterDispatchClass()) {
     dispatch_window_ = CreateWindowExW(0, flutter_standin::kDispatchClassName, L"", 0, 0, 0, 0, 0, HWND_MESSAGE,
@@ -163,6 +164,14 @@ FlutterDesktopEngine::~FlutterDesktopEngine() {
 
 bool FlutterDesktopEngine::Run(const char* entry_point) {
   if (running_) {
+    return false;
+  }
+  if (refuse_to_run_) {
+    std::fprintf(stderr, "flutter stand-in: the engine refuses to run (CORVANE_FLUTTER_FAIL_ENGINE=1)\n");
+    return false;
+  }
+  if (dispatch_window_ == nullptr) {
+    std::fprintf(stderr, "flutter stand-in: the engine cannot run: its window could not be created\n");
     return false;
   }
   running_ = true;
@@ -381,9 +390,9 @@ void FlutterDesktopEngine::DeliverMessage(const std::string& channel, const std:
     return;
   }
   const ChannelCallback callback = found->second;
-  auto response = std::make_unique<FlutterDesktopMessageResponse>();
+  auto response = std::make_unique<_FlutterPlatformMessageResponseHandle>();
   response->reply_id = reply_id;
-  const FlutterDesktopMessageResponse* handle = response.get();
+  const _FlutterPlatformMessageResponseHandle* handle = response.get();
   {
     const std::lock_guard<std::mutex> lock(responses_mutex_);
     open_responses_[handle] = std::move(response);

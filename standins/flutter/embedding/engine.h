@@ -35,8 +35,13 @@ struct FlutterDesktopPluginRegistrar {
 };
 
 // An open answer to a message from the application; reply_id 0 when the application wants none.
-struct FlutterDesktopMessageResponse {
+struct _FlutterPlatformMessageResponseHandle {
   int64_t reply_id = 0;
+};
+
+// An engine's texture registrar; the stand-in renders no textures.
+struct FlutterDesktopTextureRegistrar {
+  FlutterDesktopEngine* engine = nullptr;
 };
 
 // The view: a child window painting a placeholder.
@@ -45,7 +50,7 @@ struct FlutterDesktopView {
 };
 
 // A view controller: owns its view window and its engine.
-struct FlutterDesktopViewControllerState {
+struct FlutterDesktopViewController {
   FlutterDesktopEngine* engine = nullptr;
   FlutterDesktopView view;
 };
@@ -61,10 +66,8 @@ struct FlutterDesktopEngine {
   FlutterDesktopEngine(const FlutterDesktopEngine&) = delete;
   FlutterDesktopEngine& operator=(const FlutterDesktopEngine&) = delete;
 
-  // False when the window for the platform thread could not be created.
-  bool valid() const { return dispatch_window_ != nullptr; }
-
-  // Starts the engine: connects the bridge when one is configured. False when already running.
+  // Starts the engine: connects the bridge when one is configured. False when already running, and
+  // when it cannot start (the platform thread's window is missing, or CORVANE_FLUTTER_FAIL_ENGINE).
   bool Run(const char* entry_point);
 
   // True once Run was called.
@@ -78,6 +81,9 @@ struct FlutterDesktopEngine {
 
   // Reports a font reload to the bridge.
   void ReloadSystemFonts();
+
+  // The engine's texture registrar.
+  FlutterDesktopTextureRegistrarRef texture_registrar() { return &texture_registrar_; }
 
   // The engine's messenger (the engine holds one reference).
   FlutterDesktopMessengerRef messenger() const { return messenger_; }
@@ -127,11 +133,13 @@ struct FlutterDesktopEngine {
   std::string entrypoint_;
   std::vector<std::string> arguments_;
   bool running_ = false;
+  bool refuse_to_run_ = false;
 
   HWND dispatch_window_ = nullptr;
   HWND view_window_ = nullptr;
   FlutterDesktopMessengerRef messenger_;
   std::map<std::string, std::unique_ptr<FlutterDesktopPluginRegistrar>> registrars_;
+  FlutterDesktopTextureRegistrar texture_registrar_{this};
 
   struct ChannelCallback {
     FlutterDesktopMessageCallback callback;
@@ -141,7 +149,8 @@ struct FlutterDesktopEngine {
 
   // Messages from the application not answered yet.
   std::mutex responses_mutex_;
-  std::map<const FlutterDesktopMessageResponse*, std::unique_ptr<FlutterDesktopMessageResponse>> open_responses_;
+  std::map<const _FlutterPlatformMessageResponseHandle*, std::unique_ptr<_FlutterPlatformMessageResponseHandle>>
+      open_responses_;
 
   // Our messages to the application waiting for an answer, by reply id.
   struct PendingReply {

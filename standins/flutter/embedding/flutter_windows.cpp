@@ -5,8 +5,10 @@
 
 #include <cstdio>
 #include <iostream>
+#include <limits>
 #include <memory>
 
+#include "corvane_standin_plugins.h"
 #include "engine.h"
 #include "flutter_windows.h"
 
@@ -22,7 +24,7 @@ FlutterDesktopViewControllerRef FlutterDesktopViewControllerCreate(int width, in
     return nullptr;
   }
   // The controller owns the engine from here on, also when creation fails.
-  auto controller = std::make_unique<FlutterDesktopViewControllerState>();
+  auto controller = std::make_unique<FlutterDesktopViewController>();
   controller->engine = engine;
   if (flutter_standin::RegisterViewClass()) {
     // A child of the message-only parent until the host adopts it with SetParent.
@@ -36,8 +38,13 @@ FlutterDesktopViewControllerRef FlutterDesktopViewControllerCreate(int width, in
     return nullptr;
   }
   engine->AttachView(controller->view.window);
-  if (!engine->running()) {
-    engine->Run(nullptr);
+  if (!engine->running() && !engine->Run(nullptr)) {
+    // As Flutter does: the controller, with its view and engine, is gone, and the caller gets null.
+    engine->AttachView(nullptr);
+    SetWindowLongPtrW(controller->view.window, GWLP_USERDATA, 0);
+    DestroyWindow(controller->view.window);
+    delete engine;
+    return nullptr;
   }
   // The first frame, as the engine renders one when its view appears.
   engine->RequestFrame();
@@ -48,11 +55,16 @@ void FlutterDesktopViewControllerDestroy(FlutterDesktopViewControllerRef control
   if (controller == nullptr) {
     return;
   }
-  std::unique_ptr<FlutterDesktopViewControllerState> owned(controller);
+  std::unique_ptr<FlutterDesktopViewController> owned(controller);
   owned->engine->AttachView(nullptr);
   SetWindowLongPtrW(owned->view.window, GWLP_USERDATA, 0);
   DestroyWindow(owned->view.window);
   delete owned->engine;
+}
+
+FlutterDesktopViewId FlutterDesktopViewControllerGetViewId(FlutterDesktopViewControllerRef /*view_controller*/) {
+  // The one view of an engine is its first, and the first view's ID is 0.
+  return 0;
 }
 
 FlutterDesktopEngineRef FlutterDesktopViewControllerGetEngine(FlutterDesktopViewControllerRef controller) {
@@ -75,21 +87,8 @@ bool FlutterDesktopViewControllerHandleTopLevelWindowProc(FlutterDesktopViewCont
 }
 
 FlutterDesktopEngineRef FlutterDesktopEngineCreate(const FlutterDesktopEngineProperties* engine_properties) {
-  if (engine_properties == nullptr) {
-    return nullptr;
-  }
-  // A test switch: the engine cannot be created, as on a machine whose engine fails to start.
-  wchar_t fail[2] = {};
-  if (GetEnvironmentVariableW(L"CORVANE_FLUTTER_FAIL_ENGINE", fail, 2) == 1 && fail[0] == L'1') {
-    std::fprintf(stderr, "flutter stand-in: engine creation refused (CORVANE_FLUTTER_FAIL_ENGINE=1)\n");
-    return nullptr;
-  }
-  auto engine = std::make_unique<FlutterDesktopEngine>(*engine_properties);
-  if (!engine->valid()) {
-    std::fprintf(stderr, "flutter stand-in: the engine's window could not be created\n");
-    return nullptr;
-  }
-  return engine.release();
+  // Never null, as in Flutter: an engine that cannot start fails to run instead.
+  return new FlutterDesktopEngine(*engine_properties);
 }
 
 bool FlutterDesktopEngineDestroy(FlutterDesktopEngineRef engine) {
@@ -99,6 +98,19 @@ bool FlutterDesktopEngineDestroy(FlutterDesktopEngineRef engine) {
 
 bool FlutterDesktopEngineRun(FlutterDesktopEngineRef engine, const char* entry_point) {
   return engine->Run(entry_point);
+}
+
+uint64_t FlutterDesktopEngineProcessMessages(FlutterDesktopEngineRef engine) {
+  // The stand-in's only tasks are the bridge's frames; none is ever scheduled for later.
+  engine->DrainInbox();
+  return static_cast<uint64_t>(std::numeric_limits<int64_t>::max());
+}
+
+bool FlutterDesktopEngineProcessExternalWindowMessage(FlutterDesktopEngineRef /*engine*/, HWND /*hwnd*/,
+                                                      UINT /*message*/, WPARAM /*wparam*/, LPARAM /*lparam*/,
+                                                      LRESULT* /*result*/) {
+  // Nothing in the stand-in needs other windows' messages.
+  return false;
 }
 
 void FlutterDesktopEngineReloadSystemFonts(FlutterDesktopEngineRef engine) { engine->ReloadSystemFonts(); }
@@ -148,6 +160,31 @@ FlutterDesktopMessengerRef FlutterDesktopPluginRegistrarGetMessenger(FlutterDesk
 void FlutterDesktopPluginRegistrarSetDestructionHandler(FlutterDesktopPluginRegistrarRef registrar,
                                                         FlutterDesktopOnPluginRegistrarDestroyed callback) {
   registrar->destruction_handler = callback;
+}
+
+FlutterDesktopTextureRegistrarRef FlutterDesktopRegistrarGetTextureRegistrar(
+    FlutterDesktopPluginRegistrarRef registrar) {
+  return registrar->engine->texture_registrar();
+}
+
+int64_t FlutterDesktopTextureRegistrarRegisterExternalTexture(FlutterDesktopTextureRegistrarRef /*texture_registrar*/,
+                                                              const FlutterDesktopTextureInfo* /*info*/) {
+  std::fprintf(stderr, "flutter stand-in: external textures are not supported\n");
+  return -1;
+}
+
+void FlutterDesktopTextureRegistrarUnregisterExternalTexture(FlutterDesktopTextureRegistrarRef /*texture_registrar*/,
+                                                             int64_t /*texture_id*/, void (*callback)(void* user_data),
+                                                             void* user_data) {
+  // No texture is ever registered, so it is gone already.
+  if (callback != nullptr) {
+    callback(user_data);
+  }
+}
+
+bool FlutterDesktopTextureRegistrarMarkExternalTextureFrameAvailable(
+    FlutterDesktopTextureRegistrarRef /*texture_registrar*/, int64_t /*texture_id*/) {
+  return false;
 }
 
 void CorvaneStandInPluginRegistered(FlutterDesktopPluginRegistrarRef registrar, const char* library_name) {

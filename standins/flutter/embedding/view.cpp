@@ -41,7 +41,7 @@ LRESULT CALLBACK ViewWindowProc(HWND window, UINT message, WPARAM wparam, LPARAM
       PaintPlaceholder(window);
       return 0;
     case kFrameMessage: {
-      auto* controller = reinterpret_cast<FlutterDesktopViewControllerState*>(GetWindowLongPtrW(window, GWLP_USERDATA));
+      auto* controller = reinterpret_cast<FlutterDesktopViewController*>(GetWindowLongPtrW(window, GWLP_USERDATA));
       if (controller != nullptr && controller->engine != nullptr) {
         controller->engine->RenderFrame();
       }

@@ -1,6 +1,7 @@
 // What the stand-in engine tells the application over the bridge: hello with the project, registrar
 // lookups and plug-in registrations in call order, font reloads; and how the engine, its messenger
 // and its registrars behave around the bridge's life.
+#include <corvane_standin_plugins.h>
 #include <flutter/flutter_engine.h>
 #include <flutter/flutter_view_controller.h>
 #include <flutter_windows.h>
@@ -65,6 +66,13 @@ TEST_F(HelloTest, AnEngineRunsOnlyOnce) {
   flutter::FlutterEngine engine(TestProject());
   EXPECT_TRUE(engine.Run());
   EXPECT_FALSE(engine.Run());
+}
+
+TEST(FailedStartTest, AnEngineThatCannotStartShowsAsANullViewController) {
+  const ScopedEnvironment fail(L"CORVANE_FLUTTER_FAIL_ENGINE", L"1");
+  flutter::FlutterViewController controller(320, 200, TestProject());
+  EXPECT_NE(controller.engine(), nullptr);
+  EXPECT_EQ(controller.view(), nullptr);
 }
 
 using RegistrationTest = BridgedTest;

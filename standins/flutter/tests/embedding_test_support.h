@@ -60,7 +60,7 @@ inline void PrintTo(const EncodableValue& value, std::ostream* out) {
           *out << "(value of type " << value.index() << ")";
         }
       },
-      static_cast<const EncodableValue::Variant&>(value));
+      static_cast<const EncodableValue::super&>(value));
 }
 
 }  // namespace flutter

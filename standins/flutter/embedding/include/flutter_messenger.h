@@ -17,7 +17,7 @@ extern "C" {
 typedef struct FlutterDesktopMessenger* FlutterDesktopMessengerRef;
 
 // Identifies a received message that expects an answer; answered once with SendResponse.
-typedef struct FlutterDesktopMessageResponse FlutterDesktopMessageResponseHandle;
+typedef struct _FlutterPlatformMessageResponseHandle FlutterDesktopMessageResponseHandle;
 
 // Receives the answer to a message sent with SendWithReply.
 typedef void (*FlutterDesktopBinaryReply)(const uint8_t* data, size_t data_size, void* user_data);

@@ -1,11 +1,12 @@
 #pragma once
 // Plug-in registrars of the Flutter Windows embedding. Stand-in for Flutter's header of the same
-// name (never shipped); the names and signatures are Flutter's, apart from the one marked below.
+// name (never shipped); the names and signatures are Flutter's.
 
 #include <stdint.h>
 
 #include "flutter_export.h"
 #include "flutter_messenger.h"
+#include "flutter_texture_registrar.h"
 
 #ifdef __cplusplus
 extern "C" {
@@ -25,10 +26,9 @@ FlutterDesktopPluginRegistrarGetMessenger(FlutterDesktopPluginRegistrarRef regis
 FLUTTER_EXPORT void FlutterDesktopPluginRegistrarSetDestructionHandler(
     FlutterDesktopPluginRegistrarRef registrar, FlutterDesktopOnPluginRegistrarDestroyed callback);
 
-// STAND-IN ONLY, not part of Flutter: the stand-in plug-in DLLs call this from their registration
-// function, so that a test can see which library registered with which registrar, in call order.
-FLUTTER_EXPORT void CorvaneStandInPluginRegistered(FlutterDesktopPluginRegistrarRef registrar,
-                                                   const char* library_name);
+// The texture registrar through which the plug-in shares textures with the engine.
+FLUTTER_EXPORT FlutterDesktopTextureRegistrarRef
+FlutterDesktopRegistrarGetTextureRegistrar(FlutterDesktopPluginRegistrarRef registrar);
 
 #ifdef __cplusplus
 }  // extern "C"

@@ -21,13 +21,30 @@ extern "C" {
 typedef void (*VoidCallback)(void* /* user_data */);
 
 // A view controller: a view showing an engine's content; owns the engine.
-typedef struct FlutterDesktopViewControllerState* FlutterDesktopViewControllerRef;
+typedef struct FlutterDesktopViewController* FlutterDesktopViewControllerRef;
 
 // The view of a view controller (a child window).
 typedef struct FlutterDesktopView* FlutterDesktopViewRef;
 
 // An engine running one Flutter application.
 typedef struct FlutterDesktopEngine* FlutterDesktopEngineRef;
+
+// Identifies a view of an engine (the first view is 0).
+typedef int64_t FlutterDesktopViewId;
+
+// Which graphics adapter the engine should render with.
+typedef enum {
+  NoPreference,
+  LowPowerPreference,
+  HighPerformancePreference,
+} FlutterDesktopGpuPreference;
+
+// Which thread runs the application's Dart code.
+typedef enum {
+  Default,
+  RunOnPlatformThread,
+  RunOnSeparateThread,
+} FlutterDesktopUIThreadPolicy;
 
 // What an engine runs; the strings are copied by FlutterDesktopEngineCreate.
 typedef struct {
@@ -42,15 +59,23 @@ typedef struct {
   // The arguments passed to the Dart entry point (UTF-8).
   int dart_entrypoint_argc;
   const char** dart_entrypoint_argv;
+  // The graphics adapter to prefer.
+  FlutterDesktopGpuPreference gpu_preference;
+  // The thread for Dart code.
+  FlutterDesktopUIThreadPolicy ui_thread_policy;
 } FlutterDesktopEngineProperties;
 
 // Creates a view controller of the given size for the engine, running the engine if it is not
-// running yet; takes ownership of the engine. Null on failure.
+// running yet; takes ownership of the engine. Null (the engine destroyed) when the engine cannot run.
 FLUTTER_EXPORT FlutterDesktopViewControllerRef FlutterDesktopViewControllerCreate(int width, int height,
                                                                                   FlutterDesktopEngineRef engine);
 
 // Destroys the view controller, its view and its engine.
 FLUTTER_EXPORT void FlutterDesktopViewControllerDestroy(FlutterDesktopViewControllerRef controller);
+
+// The ID of a view controller's view.
+FLUTTER_EXPORT FlutterDesktopViewId
+FlutterDesktopViewControllerGetViewId(FlutterDesktopViewControllerRef view_controller);
 
 // The engine of a view controller.
 FLUTTER_EXPORT FlutterDesktopEngineRef
@@ -67,7 +92,7 @@ FLUTTER_EXPORT bool FlutterDesktopViewControllerHandleTopLevelWindowProc(Flutter
                                                                          HWND hwnd, UINT message, WPARAM wparam,
                                                                          LPARAM lparam, LRESULT* result);
 
-// Creates an engine for the properties; null on failure.
+// Creates (does not run) an engine for the properties.
 FLUTTER_EXPORT FlutterDesktopEngineRef
 FlutterDesktopEngineCreate(const FlutterDesktopEngineProperties* engine_properties);
 
@@ -77,6 +102,9 @@ FLUTTER_EXPORT bool FlutterDesktopEngineDestroy(FlutterDesktopEngineRef engine);
 // Starts the engine at entry_point (null: the properties' entry point, else main); false when it
 // was already running.
 FLUTTER_EXPORT bool FlutterDesktopEngineRun(FlutterDesktopEngineRef engine, const char* entry_point);
+
+// Runs the engine's due tasks; the nanoseconds until its next scheduled task.
+FLUTTER_EXPORT uint64_t FlutterDesktopEngineProcessMessages(FlutterDesktopEngineRef engine);
 
 // Re-reads the system fonts (after WM_FONTCHANGE).
 FLUTTER_EXPORT void FlutterDesktopEngineReloadSystemFonts(FlutterDesktopEngineRef engine);
@@ -91,6 +119,16 @@ FLUTTER_EXPORT FlutterDesktopMessengerRef FlutterDesktopEngineGetMessenger(Flutt
 // Calls callback once, on the platform thread, after the next frame is rendered.
 FLUTTER_EXPORT void FlutterDesktopEngineSetNextFrameCallback(FlutterDesktopEngineRef engine, VoidCallback callback,
                                                              void* user_data);
+
+// Offers a message of a window that is not the engine's to the engine; true (with *result set)
+// when it handled it.
+FLUTTER_EXPORT bool FlutterDesktopEngineProcessExternalWindowMessage(FlutterDesktopEngineRef engine, HWND hwnd,
+                                                                     UINT message, WPARAM wparam, LPARAM lparam,
+                                                                     LRESULT* result);
+
+// A plug-in's hook into the top-level window's messages; true (with *result set) when it handled one.
+typedef bool (*FlutterDesktopWindowProcCallback)(HWND /* top-level window */, UINT /* message */, WPARAM, LPARAM,
+                                                 void* /* user data */, LRESULT* result);
 
 // The window of a view.
 FLUTTER_EXPORT HWND FlutterDesktopViewGetHWND(FlutterDesktopViewRef view);

@@ -23,10 +23,6 @@ FlutterEngine::FlutterEngine(const DartProject& project) {
   properties.dart_entrypoint_argv = arguments.empty() ? nullptr : arguments.data();
 
   engine_ = FlutterDesktopEngineCreate(&properties);
-  if (engine_ == nullptr) {
-    std::cerr << "flutter: the engine could not be created\n";
-    return;
-  }
   messenger_ = std::make_unique<BinaryMessengerImpl>(FlutterDesktopEngineGetMessenger(engine_));
 }
 
@@ -35,12 +31,24 @@ FlutterEngine::~FlutterEngine() { ShutDown(); }
 bool FlutterEngine::Run() { return Run(nullptr); }
 
 bool FlutterEngine::Run(const char* entry_point) {
-  if (engine_ == nullptr || has_been_run_) {
-    std::cerr << "flutter: the engine cannot run (missing or already run)\n";
+  if (engine_ == nullptr) {
+    std::cerr << "flutter: cannot run an engine that was shut down\n";
+    return false;
+  }
+  if (has_been_run_) {
+    std::cerr << "flutter: cannot run an engine more than once\n";
     return false;
   }
   has_been_run_ = true;
-  return FlutterDesktopEngineRun(engine_, entry_point);
+  const bool started = FlutterDesktopEngineRun(engine_, entry_point);
+  if (!started) {
+    std::cerr << "flutter: the engine failed to start\n";
+  }
+  return started;
+}
+
+std::chrono::nanoseconds FlutterEngine::ProcessMessages() {
+  return std::chrono::nanoseconds(FlutterDesktopEngineProcessMessages(engine_));
 }
 
 void FlutterEngine::ShutDown() {
@@ -80,6 +88,15 @@ void FlutterEngine::SetNextFrameCallback(std::function<void()> callback) {
         }
       },
       this);
+}
+
+std::optional<LRESULT> FlutterEngine::ProcessExternalWindowMessage(HWND hwnd, UINT message, WPARAM wparam,
+                                                                   LPARAM lparam) {
+  LRESULT result = 0;
+  if (FlutterDesktopEngineProcessExternalWindowMessage(engine_, hwnd, message, wparam, lparam, &result)) {
+    return result;
+  }
+  return std::nullopt;
 }
 
 FlutterDesktopEngineRef FlutterEngine::RelinquishEngine() {

@@ -22,6 +22,10 @@ FlutterViewController::~FlutterViewController() {
   }
 }
 
+FlutterDesktopViewId FlutterViewController::view_id() const {
+  return FlutterDesktopViewControllerGetViewId(controller_);
+}
+
 void FlutterViewController::ForceRedraw() {
   if (controller_ != nullptr) {
     FlutterDesktopViewControllerForceRedraw(controller_);

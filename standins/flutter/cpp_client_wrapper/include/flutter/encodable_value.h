@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <functional>
 #include <map>
+#include <optional>
 #include <string>
 #include <typeinfo>
 #include <variant>
@@ -56,22 +57,29 @@ using EncodableValueVariant =
 // One value of the standard format; default-constructed it is null (std::monostate).
 class EncodableValue : public internal::EncodableValueVariant {
  public:
-  using Variant = internal::EncodableValueVariant;
-  using Variant::Variant;
-  using Variant::operator=;
+  using super = internal::EncodableValueVariant;
+  using super::super;
+  using super::operator=;
 
-  EncodableValue() = default;
+  explicit EncodableValue() = default;
 
-  // A string value; without this a string literal could be taken for something else than text.
-  explicit EncodableValue(const char* text) : Variant(std::string(text)) {}
-  EncodableValue& operator=(const char* text) {
-    Variant::operator=(std::string(text));
+  // A string value; without this a string literal would be taken for a bool.
+  explicit EncodableValue(const char* string) : super(std::string(string)) {}
+  EncodableValue& operator=(const char* other) {
+    *this = std::string(other);
     return *this;
   }
 
   // Implicit, so that a custom value can be passed wherever a value is expected.
   // cppcheck-suppress noExplicitConstructor
-  EncodableValue(const CustomEncodableValue& value) : Variant(value) {}
+  EncodableValue(const CustomEncodableValue& v) : super(v) {}
+
+  // Every other conversion is explicit, so that a stray pointer cannot become a bool value. The
+  // argument is copied, not moved, and a non-const EncodableValue is copied through here, exactly as
+  // in Flutter's wrapper.
+  template <class T>
+  constexpr explicit EncodableValue(T&& t) noexcept  // NOLINT(bugprone-forwarding-reference-overload)
+      : super(t) {}
 
   // True for the null value.
   bool IsNull() const { return std::holds_alternative<std::monostate>(*this); }
@@ -79,23 +87,41 @@ class EncodableValue : public internal::EncodableValueVariant {
   // The integer held as int32 or int64, widened; std::bad_variant_access for any other type. The
   // standard format sends a Dart int that fits in 32 bits as int32, so readers of integers use this.
   int64_t LongValue() const {
-    if (const auto* small = std::get_if<int32_t>(this)) {
-      return *small;
+    if (std::holds_alternative<int32_t>(*this)) {
+      return std::get<int32_t>(*this);
     }
     return std::get<int64_t>(*this);
   }
 
-  // A total order, so that values can be map keys: first by type (the alternative's index), then by
-  // value; lists, maps and typed lists compare element by element. Doubles and floats are ordered
-  // numerically with -0 equal to 0 and every NaN equal to every other NaN and above all numbers, so
-  // that NaN keys keep a map consistent. Custom values compare by address. Equality is the same
-  // relation: a == b exactly when neither is ordered before the other.
-  //
-  // Defined here, not inherited: std::variant's own comparisons would need to compare the
-  // alternatives that contain EncodableValue again, which C++20 compilers reject as recursive.
-  friend std::weak_ordering operator<=>(const EncodableValue& a, const EncodableValue& b);
-  friend bool operator==(const EncodableValue& a, const EncodableValue& b);
-  friend bool operator<(const EncodableValue& a, const EncodableValue& b);
+  // The integer held as int32 or int64, widened; nothing for any other type.
+  std::optional<int64_t> TryGetLongValue() const {
+    if (std::holds_alternative<int32_t>(*this)) {
+      return std::get<int32_t>(*this);
+    }
+    if (std::holds_alternative<int64_t>(*this)) {
+      return std::get<int64_t>(*this);
+    }
+    return std::nullopt;
+  }
+
+  // The variant's own order (by alternative, then by value) and equality, as one partial order. A
+  // NaN double is unordered against every double, itself included, so NaN keys break a map's order
+  // (as they do in Flutter); the codec still carries them.
+  friend std::partial_ordering operator<=>(const EncodableValue& lhs, const EncodableValue& rhs) {
+    const auto& left = static_cast<const super&>(lhs);
+    const auto& right = static_cast<const super&>(rhs);
+    if (left < right) {
+      return std::partial_ordering::less;
+    }
+    if (right < left) {
+      return std::partial_ordering::greater;
+    }
+    // cppcheck-suppress knownConditionTrueFalse ; false for NaN, which is neither less nor greater
+    if (left == right) {
+      return std::partial_ordering::equivalent;
+    }
+    return std::partial_ordering::unordered;
+  }
 };
 
 }  // namespace flutter

@@ -15,20 +15,19 @@
 
 namespace flutter {
 
-// Answers one received method call exactly once. An answer that cannot be encoded, and a result
-// destroyed without an answer, reply empty ("not implemented"), so the application never waits
-// forever; later answers are ignored.
+// Answers one received method call exactly once; later answers are ignored. An answer that cannot
+// be encoded replies empty ("not implemented"). A result destroyed without an answer sends nothing
+// (only a warning), so the application's call never completes: the receiver must answer.
 template <typename T>
 class EngineMethodResult : public MethodResult<T> {
  public:
   // reply receives the encoded answer; codec encodes it (and must outlive this result).
   EngineMethodResult(BinaryReply reply, const MethodCodec<T>* codec) : reply_(std::move(reply)), codec_(codec) {}
 
-  // Answers empty when no answer was given.
+  // Warns when no answer was given; the engine may be gone by now, so nothing is sent.
   ~EngineMethodResult() override {
     if (reply_) {
-      std::cerr << "flutter: a method call was never answered; answering it as not implemented\n";
-      Reply(nullptr);
+      std::cerr << "Warning: Failed to respond to a message. This is a memory leak.\n";
     }
   }
 

@@ -4,8 +4,10 @@
 
 #include <flutter_windows.h>
 
+#include <chrono>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "binary_messenger.h"
@@ -17,7 +19,7 @@ namespace flutter {
 // An engine for a project; destroyed with this object unless a view controller took it over.
 class FlutterEngine : public PluginRegistry {
  public:
-  // Creates (does not run) an engine for project.
+  // Creates (does not run) an engine for project; whether it can start shows when it runs.
   explicit FlutterEngine(const DartProject& project);
 
   ~FlutterEngine() override;
@@ -25,14 +27,17 @@ class FlutterEngine : public PluginRegistry {
   FlutterEngine(const FlutterEngine&) = delete;
   FlutterEngine& operator=(const FlutterEngine&) = delete;
 
-  // Runs the project's entry point; false when there is no engine or it already ran.
+  // Runs the project's entry point; false when it cannot start, was shut down or already ran.
   bool Run();
 
-  // Runs entry_point (null: the project's); false when there is no engine or it already ran.
+  // Runs entry_point (null: the project's); false when it cannot start, was shut down or already ran.
   bool Run(const char* entry_point);
 
   // Destroys the engine now (when this object owns it).
   void ShutDown();
+
+  // Runs the engine's due tasks; the time until its next scheduled one.
+  std::chrono::nanoseconds ProcessMessages();
 
   // Re-reads the system fonts.
   void ReloadSystemFonts();
@@ -45,6 +50,10 @@ class FlutterEngine : public PluginRegistry {
 
   // Calls callback once after the next rendered frame, on the platform thread.
   void SetNextFrameCallback(std::function<void()> callback);
+
+  // Offers a message of a window that is not the engine's to the engine; a value when the engine
+  // handled it and the window procedure must return that value.
+  std::optional<LRESULT> ProcessExternalWindowMessage(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam);
 
  private:
   friend class FlutterViewController;

@@ -16,14 +16,17 @@ namespace flutter {
 // Creates an engine for a project and a view of the given size that runs it.
 class FlutterViewController {
  public:
-  // A view of width × height pixels running project. On failure engine() still exists but view()
-  // is null.
+  // A view of width × height pixels running project. When the engine cannot start, view() is null
+  // (engine() still returns an object, whose engine is gone).
   FlutterViewController(int width, int height, const DartProject& project);
 
   virtual ~FlutterViewController();
 
   FlutterViewController(const FlutterViewController&) = delete;
   FlutterViewController& operator=(const FlutterViewController&) = delete;
+
+  // The ID of the controller's view.
+  FlutterDesktopViewId view_id() const;
 
   // The engine (owned by this controller).
   FlutterEngine* engine() const { return engine_.get(); }

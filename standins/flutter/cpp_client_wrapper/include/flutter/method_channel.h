@@ -19,8 +19,8 @@
 
 namespace flutter {
 
-// Handles one method call from the application; the result must be answered once (an unanswered
-// result is answered "not implemented" when it is destroyed).
+// Handles one method call from the application; the result must be answered exactly once (a result
+// destroyed unanswered leaves the application's call waiting forever).
 template <typename T>
 using MethodCallHandler = std::function<void(const MethodCall<T>& call, std::unique_ptr<MethodResult<T>> result)>;
 
@@ -38,7 +38,7 @@ class MethodChannel {
   MethodChannel& operator=(const MethodChannel&) = delete;
 
   // Calls method on the application. Without a result the call expects no answer; with one, the
-  // answer reaches it on the platform thread (an empty answer as NotImplemented).
+  // answer reaches it on the platform thread (an empty or undecodable answer as NotImplemented).
   void InvokeMethod(const std::string& method, std::unique_ptr<T> arguments,
                     std::unique_ptr<MethodResult<T>> result = nullptr) {
     MethodCall<T> call(method, std::move(arguments));
@@ -62,6 +62,7 @@ class MethodChannel {
       }
       if (!codec->DecodeAndProcessResponseEnvelope(reply_bytes, reply_size, shared_result.get())) {
         std::cerr << "flutter: cannot decode an answer on " << name << "\n";
+        shared_result->NotImplemented();
       }
     };
     messenger_->Send(name_, message->data(), message->size(), std::move(reply));

@@ -25,14 +25,14 @@ class MethodResult {
   // Success with a value.
   void Success(const T& result) { SuccessInternal(&result); }
 
-  // Failure: an error code, an optional message and optional details.
-  void Error(const std::string& error_code, const std::string& error_message = "", const T* error_details = nullptr) {
-    ErrorInternal(error_code, error_message, error_details);
-  }
-
-  // Failure with details given by reference.
+  // Failure with details.
   void Error(const std::string& error_code, const std::string& error_message, const T& error_details) {
     ErrorInternal(error_code, error_message, &error_details);
+  }
+
+  // Failure without details.
+  void Error(const std::string& error_code, const std::string& error_message = "") {
+    ErrorInternal(error_code, error_message, nullptr);
   }
 
   // The method is not known to the receiver.

@@ -12,14 +12,17 @@
 
 namespace flutter {
 
+// Flutter's extension point for custom value types; declared only (see GetInstance).
+class StandardCodecSerializer;
+
 // The standard message codec. Decoding is strict: anything but exactly one well-formed value gives
 // null (see standard_codec.cpp for the rules). An empty message decodes as the null value, because
 // the Dart side sends a null message as no bytes. Encoding gives null for a value that holds a
 // CustomEncodableValue or nests lists and maps deeper than the decoder accepts.
 class StandardMessageCodec : public MessageCodec<EncodableValue> {
  public:
-  // The one instance.
-  static const StandardMessageCodec& GetInstance();
+  // The codec using serializer; only the standard serializer (null) exists in the stand-in.
+  static const StandardMessageCodec& GetInstance(const StandardCodecSerializer* serializer = nullptr);
 
   ~StandardMessageCodec() override = default;
 

@@ -13,6 +13,9 @@
 
 namespace flutter {
 
+// Flutter's extension point for custom value types; declared only (see GetInstance).
+class StandardCodecSerializer;
+
 // The standard method codec. A call is the method name (a string) followed by one argument value;
 // a decoded call always has arguments, the null value when the sender passed none. A success answer
 // is byte 0 and the result; an error answer is byte 1, the code, the message (null when empty) and
@@ -21,8 +24,8 @@ namespace flutter {
 // here: the channel, not the codec, reads it as "not implemented".
 class StandardMethodCodec : public MethodCodec<EncodableValue> {
  public:
-  // The one instance.
-  static const StandardMethodCodec& GetInstance();
+  // The codec using serializer; only the standard serializer (null) exists in the stand-in.
+  static const StandardMethodCodec& GetInstance(const StandardCodecSerializer* serializer = nullptr);
 
   ~StandardMethodCodec() override = default;
 
