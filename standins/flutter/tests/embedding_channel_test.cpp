@@ -342,13 +342,15 @@ TEST_F(InvokeTest, TheApplicationsErrorReachesTheResult) {
   EXPECT_EQ(received.envelope->value, details);
 }
 
-TEST_F(InvokeTest, AnEmptyAnswerReachesTheResultAsNotImplemented) {
-  Received received;
-  const int64_t reply_id = InvokeWithResult(*channel_, peer_, "ping", received);
-  ASSERT_NE(reply_id, 0);
-  ASSERT_TRUE(peer_.respond(reply_id, {}));
-  ASSERT_TRUE(PumpUntil([&received] { return received.envelope.has_value(); }));
-  EXPECT_EQ(received.envelope->kind, Envelope::Kind::kNotImplemented);
+TEST_F(InvokeTest, AnEmptyOrUndecodableAnswerReachesTheResultAsNotImplemented) {
+  for (const std::vector<uint8_t>& answer : {std::vector<uint8_t>{}, std::vector<uint8_t>{0x02, 0x00}}) {
+    Received received;
+    const int64_t reply_id = InvokeWithResult(*channel_, peer_, "ping", received);
+    ASSERT_NE(reply_id, 0);
+    ASSERT_TRUE(peer_.respond(reply_id, answer));
+    ASSERT_TRUE(PumpUntil([&received] { return received.envelope.has_value(); })) << answer.size();
+    EXPECT_EQ(received.envelope->kind, Envelope::Kind::kNotImplemented);
+  }
 }
 
 TEST_F(InvokeTest, AnswersAreMatchedToTheirCallsByReplyId) {
