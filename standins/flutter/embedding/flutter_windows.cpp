@@ -37,15 +37,14 @@ FlutterDesktopViewControllerRef FlutterDesktopViewControllerCreate(int width, in
     delete engine;
     return nullptr;
   }
-  engine->AttachView(controller->view.window);
   if (!engine->running() && !engine->Run(nullptr)) {
     // As Flutter does: the controller, with its view and engine, is gone, and the caller gets null.
-    engine->AttachView(nullptr);
-    SetWindowLongPtrW(controller->view.window, GWLP_USERDATA, 0);
+    // No frame was requested yet, so nothing refers to the view.
     DestroyWindow(controller->view.window);
     delete engine;
     return nullptr;
   }
+  engine->AttachView(controller->view.window);
   // The first frame, as the engine renders one when its view appears.
   engine->RequestFrame();
   return controller.release();
