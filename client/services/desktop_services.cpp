@@ -4,18 +4,93 @@
 
 #include <flutter/standard_method_codec.h>
 
+#include <vector>
+
+#include "source_rect.h"
+
 namespace {
 
 constexpr char kRemoteInputChannel[] = "corvane/remote_input";
 constexpr char kFileDropChannel[] = "corvane/chat_file_drop";
+constexpr UINT kReleaseTimerMs = 100;
+
+using corvane::client::InputRecord;
+
+INPUT ToInput(const InputRecord& record) {
+  INPUT input = {};
+  if (record.type == InputRecord::Type::kMouse) {
+    input.type = INPUT_MOUSE;
+    input.mi.dx = record.dx;
+    input.mi.dy = record.dy;
+    input.mi.mouseData = record.mouse_data;
+    input.mi.dwFlags = record.flags;
+  } else {
+    input.type = INPUT_KEYBOARD;
+    input.ki.wVk = record.vk;
+    input.ki.wScan = record.scan;
+    input.ki.dwFlags = record.flags;
+  }
+  return input;
+}
 
 }  // namespace
 
-DesktopServices::DesktopServices(flutter::BinaryMessenger* messenger, HWND window) : window_(window) {
+std::optional<corvane::client::ScreenPoint> DesktopServices::Platform::CursorPosition() {
+  POINT point = {};
+  if (!GetCursorPos(&point)) {
+    return std::nullopt;
+  }
+  return corvane::client::ScreenPoint{point.x, point.y};
+}
+
+corvane::client::VirtualScreen DesktopServices::Platform::VirtualScreenRect() {
+  return corvane::client::VirtualScreen{GetSystemMetrics(SM_XVIRTUALSCREEN), GetSystemMetrics(SM_YVIRTUALSCREEN),
+                                        GetSystemMetrics(SM_CXVIRTUALSCREEN), GetSystemMetrics(SM_CYVIRTUALSCREEN)};
+}
+
+std::uint32_t DesktopServices::Platform::SendInput(const std::vector<InputRecord>& records) {
+  std::vector<INPUT> inputs;
+  inputs.reserve(records.size());
+  for (const InputRecord& record : records) {
+    inputs.push_back(ToInput(record));
+  }
+  return send_input_(static_cast<UINT>(inputs.size()), inputs.data(), static_cast<int>(sizeof(INPUT)));
+}
+
+bool DesktopServices::Platform::StartReleaseTimer() {
+  return SetTimer(window_, static_cast<UINT_PTR>(ReleaseTimerId), kReleaseTimerMs, nullptr) != 0;
+}
+
+void DesktopServices::Platform::StopReleaseTimer() { KillTimer(window_, static_cast<UINT_PTR>(ReleaseTimerId)); }
+
+bool DesktopServices::Platform::RegisterEmergencyHotKey() {
+  return RegisterHotKey(window_, EmergencyHotKeyId, MOD_CONTROL | MOD_ALT | MOD_NOREPEAT, VK_F12) != FALSE;
+}
+
+void DesktopServices::Platform::UnregisterEmergencyHotKey() { UnregisterHotKey(window_, EmergencyHotKeyId); }
+
+corvane::client::ConsentArea DesktopServices::Platform::ResolveSourceRect(const std::string& source_id) {
+  return corvane::client::ResolveSourceRect(source_id);
+}
+
+void DesktopServices::Platform::SendEmergencyStop(const std::string& session_id) {
+  if (channel_ != nullptr) {
+    channel_->InvokeMethod("emergencyStop", std::make_unique<flutter::EncodableValue>(session_id));
+  }
+}
+
+DesktopServices::DesktopServices(flutter::BinaryMessenger* messenger, HWND window, DesktopServicesSeams seams)
+    : window_(window),
+      platform_(window, seams.send_input, emergency_channel_),
+      virtual_gamepad_(seams.bus_io ? std::move(seams.bus_io) : corvane::client::SystemBusDeviceIo(), seams.now_ms),
+      gamepad_reader_(seams.gamepad_api ? std::move(seams.gamepad_api) : corvane::client::SystemGamepadApi(),
+                      seams.now_ms),
+      remote_input_(platform_, virtual_gamepad_) {
   DragAcceptFiles(window_, TRUE);
   const auto* codec = &flutter::StandardMethodCodec::GetInstance();
   remote_input_channel_ = std::make_unique<Channel>(messenger, kRemoteInputChannel, codec);
   file_drop_channel_ = std::make_unique<Channel>(messenger, kFileDropChannel, codec);
+  emergency_channel_ = remote_input_channel_.get();
   // Only the remote-input channel is served; the file-drop channel only tells the application.
   remote_input_channel_->SetMethodCallHandler(
       [this](const flutter::MethodCall<flutter::EncodableValue>& call, std::unique_ptr<Result> result) {
@@ -24,10 +99,12 @@ DesktopServices::DesktopServices(flutter::BinaryMessenger* messenger, HWND windo
 }
 
 DesktopServices::~DesktopServices() {
-  ReleaseAllInput();
+  // Nothing injected may outlive the window: everything goes up before the channels go.
+  remote_input_.ReleaseAllInput();
   if (remote_input_channel_) {
     remote_input_channel_->SetMethodCallHandler(nullptr);
   }
+  emergency_channel_ = nullptr;
   remote_input_channel_.reset();
   file_drop_channel_.reset();
 }
@@ -38,7 +115,7 @@ bool DesktopServices::HandleWindowMessage(UINT message, WPARAM wparam, LPARAM /*
       if (wparam != static_cast<WPARAM>(ReleaseTimerId)) {
         return false;
       }
-      OnReleaseTimer();
+      remote_input_.ReleaseTimerTick();
       return true;
     case WM_DROPFILES:
       OnFilesDropped(reinterpret_cast<HDROP>(wparam));
@@ -47,7 +124,7 @@ bool DesktopServices::HandleWindowMessage(UINT message, WPARAM wparam, LPARAM /*
       if (wparam != static_cast<WPARAM>(EmergencyHotKeyId)) {
         return false;
       }
-      OnEmergencyHotKey();
+      remote_input_.EmergencyStop();
       return true;
     default:
       return false;
@@ -64,33 +141,43 @@ void DesktopServices::HandleMethodCall(const flutter::MethodCall<flutter::Encoda
   Dispatch(*method, corvane::client::MethodArguments(call.arguments()), result);
 }
 
-void DesktopServices::Dispatch(RemoteInputMethod method, const MethodArguments& /*arguments*/, Result& result) {
+void DesktopServices::Dispatch(RemoteInputMethod method, const MethodArguments& arguments, Result& result) {
   switch (method) {
     case RemoteInputMethod::kReadGamepads:
+      ReadGamepads(arguments, result);
+      return;
+    case RemoteInputMethod::kAuthorize:
+      remote_input_.Authorize(arguments, result);
+      return;
+    case RemoteInputMethod::kSuspend:
+      remote_input_.Suspend(arguments, result);
+      return;
+    case RemoteInputMethod::kRevoke:
+      remote_input_.Revoke(arguments, result);
+      return;
+    case RemoteInputMethod::kInput:
+      remote_input_.Input(arguments, result);
+      return;
     case RemoteInputMethod::kGamepadFullscreen:
     case RemoteInputMethod::kGamepadStatus:
     case RemoteInputMethod::kInstallGamepadDriver:
     case RemoteInputMethod::kScreenInfo:
     case RemoteInputMethod::kAttention:
-    case RemoteInputMethod::kAuthorize:
-    case RemoteInputMethod::kSuspend:
-    case RemoteInputMethod::kRevoke:
-    case RemoteInputMethod::kInput:
       MethodNotBuiltYet(result);
       return;
   }
   result.NotImplemented();
 }
 
-void DesktopServices::MethodNotBuiltYet(Result& result) { result.NotImplemented(); }
+void DesktopServices::ReadGamepads(const MethodArguments& arguments, Result& result) {
+  const bool foreground = GetAncestor(GetForegroundWindow(), GA_ROOT) == GetAncestor(window_, GA_ROOT);
+  const std::vector<corvane::client::GamepadDevice> devices = gamepad_reader_.Poll(arguments.Bool("playstationLayout"));
+  result.Success(corvane::client::ReadGamepadsResult(foreground, devices));
+}
 
-void DesktopServices::OnReleaseTimer() {}
+void DesktopServices::MethodNotBuiltYet(Result& result) { result.NotImplemented(); }
 
 void DesktopServices::OnFilesDropped(HDROP drop) {
   // The drop's memory belongs to the receiver; nothing reads it in this build.
   DragFinish(drop);
 }
-
-void DesktopServices::OnEmergencyHotKey() {}
-
-void DesktopServices::ReleaseAllInput() {}

@@ -11,20 +11,41 @@
 #include <flutter/encodable_value.h>
 #include <flutter/method_channel.h>
 
+#include <cstdint>
+#include <functional>
 #include <memory>
+#include <optional>
+#include <string>
+#include <vector>
 
+#include "bus_client.h"
+#include "gamepad_reader.h"
 #include "method_arguments.h"
 #include "method_dispatch.h"
+#include "remote_input.h"
+#include "virtual_gamepad.h"
 
 // Identifier of the registered emergency hot key, and of the host window's release timer.
 inline constexpr int EmergencyHotKeyId = 0xB0C0;
 inline constexpr int ReleaseTimerId = EmergencyHotKeyId + 1;
 
+// SendInput's signature: the one function through which all keyboard and mouse input is injected.
+using SendInputFunction = UINT (*)(UINT count, LPINPUT inputs, int size);
+
+// What DesktopServices reaches the system through where tests put something else: SendInput, the
+// bus driver's device I/O, the gamepad APIs and the millisecond clock. Defaults: the real ones.
+struct DesktopServicesSeams {
+  SendInputFunction send_input = ::SendInput;
+  std::function<std::uint64_t()> now_ms = [] { return GetTickCount64(); };
+  std::unique_ptr<corvane::client::BusDeviceIo> bus_io;      // null: the system's
+  std::unique_ptr<corvane::client::GamepadApi> gamepad_api;  // null: the system's
+};
+
 // Owned by the host window from its creation to its destruction; everything runs on the UI thread.
 class DesktopServices {
  public:
   // Accepts dropped files on `window` and serves the channels on `messenger`.
-  DesktopServices(flutter::BinaryMessenger* messenger, HWND window);
+  DesktopServices(flutter::BinaryMessenger* messenger, HWND window, DesktopServicesSeams seams = {});
   ~DesktopServices();
 
   DesktopServices(const DesktopServices&) = delete;
@@ -39,23 +60,45 @@ class DesktopServices {
   using MethodArguments = corvane::client::MethodArguments;
   using RemoteInputMethod = corvane::client::RemoteInputMethod;
 
+  // Timer, hot key, monitors, SendInput and the emergency event, for the consent logic.
+  class Platform : public corvane::client::ConsentPlatform {
+   public:
+    Platform(HWND window, SendInputFunction send_input, Channel*& channel)
+        : window_(window), send_input_(send_input), channel_(channel) {}
+    std::optional<corvane::client::ScreenPoint> CursorPosition() override;
+    corvane::client::VirtualScreen VirtualScreenRect() override;
+    std::uint32_t SendInput(const std::vector<corvane::client::InputRecord>& records) override;
+    bool StartReleaseTimer() override;
+    void StopReleaseTimer() override;
+    bool RegisterEmergencyHotKey() override;
+    void UnregisterEmergencyHotKey() override;
+    corvane::client::ConsentArea ResolveSourceRect(const std::string& source_id) override;
+    void SendEmergencyStop(const std::string& session_id) override;
+
+   private:
+    HWND window_;
+    SendInputFunction send_input_;
+    Channel*& channel_;
+  };
+
   // Dispatches one call of the remote-input channel by its exact name.
   void HandleMethodCall(const flutter::MethodCall<flutter::EncodableValue>& call, Result& result);
   // Runs the method `method` with `arguments`.
   void Dispatch(RemoteInputMethod method, const MethodArguments& arguments, Result& result);
+  // "readGamepads": the local pads, their values only while the host window is in front.
+  void ReadGamepads(const MethodArguments& arguments, Result& result);
   // The answer of a method whose service is not in this build yet.
   static void MethodNotBuiltYet(Result& result);
 
-  // The release timer fired: the virtual gamepad's watchdog tick.
-  void OnReleaseTimer();
   // Files were dropped on the window.
   void OnFilesDropped(HDROP drop);
-  // The emergency hot key was pressed.
-  void OnEmergencyHotKey();
-  // Releases every key and mouse button this host holds down.
-  void ReleaseAllInput();
 
   HWND window_;
   std::unique_ptr<Channel> remote_input_channel_;
   std::unique_ptr<Channel> file_drop_channel_;
+  Channel* emergency_channel_ = nullptr;  // the remote-input channel while it exists
+  Platform platform_;
+  corvane::client::VirtualGamepad virtual_gamepad_;
+  corvane::client::GamepadReader gamepad_reader_;
+  corvane::client::RemoteInput remote_input_;
 };

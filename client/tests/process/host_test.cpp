@@ -11,6 +11,8 @@
 #include <utility>
 #include <vector>
 
+#include <flutter/standard_method_codec.h>
+
 #include "bridge_peer.h"
 #include "child_process.h"
 
@@ -242,14 +244,117 @@ TEST_F(Host, AFontChangeReachesTheEngine) {
   EXPECT_EQ(Close().exit_code, 0u);
 }
 
-TEST_F(Host, ForeignTimerAndHotKeyMessagesAreNotTakenAndTheHostKeepsServing) {
-  Start({});
-  ShowFirstFrame();
-  PostMessageW(window_, WM_TIMER, 7, 0);
+// Remote control, played as the application plays it: consent, its errors, and the emergency hot key.
+class RemoteControl : public Host {
+ protected:
+  void SetUp() override {
+    Start({});
+    ShowFirstFrame();
+  }
+  void TearDown() override {
+    if (window_ != nullptr) {
+      Call("revoke", {});  // nothing may stay pressed for the next test
+    }
+    Host::TearDown();
+  }
+
+  // The answer to one call on the remote-input channel: "success", "success true", "error CODE message".
+  std::string Call(const std::string& method, std::initializer_list<std::pair<const char*, EncodableValue>> arguments) {
+    flutter::EncodableMap map;
+    for (const auto& [key, value] : arguments) {
+      map.emplace(EncodableValue(key), value);
+    }
+    const int64_t id = peer_.invoke(kRemoteInput, method, EncodableValue(std::move(map)));
+    const std::optional<Envelope> answer = peer_.await_response(id, kWaitMs);
+    if (!answer) {
+      return "no answer: " + peer_.last_error();
+    }
+    switch (answer->kind) {
+      case Envelope::Kind::kSuccess:
+        if (const auto* flag = std::get_if<bool>(&answer->value)) {
+          return *flag ? "success true" : "success false";
+        }
+        return answer->value.IsNull() ? "success" : "success <value>";
+      case Envelope::Kind::kError:
+        return "error " + answer->code + " " + answer->message;
+      case Envelope::Kind::kNotImplemented:
+        return "not implemented";
+      case Envelope::Kind::kMalformed:
+        break;
+    }
+    return "malformed";
+  }
+  std::string KeyUp(const std::string& session) {
+    return Call("input", {{"sessionId", EncodableValue(session)},
+                          {"type", EncodableValue("key")},
+                          {"key", EncodableValue(0x7B)},
+                          {"down", EncodableValue(false)}});
+  }
+};
+
+const std::string kNotAuthorized = "error NOT_AUTHORIZED No local approval";
+
+TEST_F(RemoteControl, DesktopConsentItsErrorsAndItsEnd) {
+  EXPECT_EQ(Call("authorize", {}), "error INVALID_SESSION Session is required");
+  EXPECT_EQ(Call("authorize", {{"sessionId", EncodableValue("S1")}, {"mode", EncodableValue("Desktop")}}),
+            "error INVALID_MODE Invalid consent mode");
+  EXPECT_EQ(KeyUp("S1"), kNotAuthorized);
+  EXPECT_EQ(Call("authorize", {{"sessionId", EncodableValue("S1")}, {"sourceId", EncodableValue("-1")}}),
+            "success true");
+  EXPECT_EQ(KeyUp("S1"), "success");
+  EXPECT_EQ(KeyUp("S2"), kNotAuthorized);
+  EXPECT_EQ(Call("input",
+                 {{"sessionId", EncodableValue("S1")}, {"type", EncodableValue("key")}, {"key", EncodableValue(0x2C)}}),
+            "error INPUT_BLOCKED Windows refused input or command is invalid");
+  EXPECT_EQ(Call("suspend", {{"sessionId", EncodableValue("S1")}}), "success");
+  EXPECT_EQ(KeyUp("S1"), kNotAuthorized);
+}
+
+TEST_F(RemoteControl, AGamepadConsentWithoutTheBusDriverIsNotReady) {
+  EXPECT_EQ(Call("authorize", {{"sessionId", EncodableValue("G")}, {"mode", EncodableValue("gamepad")}}),
+            "error GAMEPAD_NOT_READY Enable the bundled gamepad driver first. No virtual controller was attached.");
+  EXPECT_EQ(Call("input", {{"sessionId", EncodableValue("G")}, {"type", EncodableValue("gamepad")}}), kNotAuthorized);
+}
+
+TEST_F(RemoteControl, ReadGamepadsFindsNoPadsUnderWine) {
+  const int64_t id = peer_.invoke(kRemoteInput, "readGamepads");
+  const std::optional<Envelope> answer = peer_.await_response(id, kWaitMs);
+  ASSERT_TRUE(answer) << peer_.last_error();
+  ASSERT_EQ(answer->kind, Envelope::Kind::kSuccess);
+  const auto* map = std::get_if<flutter::EncodableMap>(&answer->value);
+  ASSERT_NE(map, nullptr);
+  ASSERT_TRUE(std::holds_alternative<bool>(map->at(EncodableValue("foreground"))));
+  EXPECT_EQ(map->at(EncodableValue("devices")), EncodableValue(EncodableList{}));
+}
+
+TEST_F(RemoteControl, TheEmergencyHotKeyEndsTheConsentAndNamesTheSession) {
+  ASSERT_EQ(Call("authorize", {{"sessionId", EncodableValue("S-emergency")}}), "success true");
+  // A hot key of another identifier is not the emergency stop.
   PostMessageW(window_, WM_HOTKEY, 7, 0);
-  const int64_t id = peer_.invoke(kRemoteInput, "noSuchMethod");
-  ASSERT_TRUE(peer_.await_response(id, kWaitMs));
-  EXPECT_EQ(Close().exit_code, 0u);
+  PostMessageW(window_, WM_TIMER, 7, 0);
+  EXPECT_EQ(KeyUp("S-emergency"), "success");
+  // Ctrl+Alt+F12 pressed as a user would (SendInput from another process reaches the hot key).
+  std::vector<INPUT> chord(6);
+  const WORD keys[] = {VK_CONTROL, VK_MENU, VK_F12};
+  for (int i = 0; i < 3; ++i) {
+    chord[static_cast<size_t>(i)].type = INPUT_KEYBOARD;
+    chord[static_cast<size_t>(i)].ki.wVk = keys[i];
+    chord[static_cast<size_t>(5 - i)].type = INPUT_KEYBOARD;
+    chord[static_cast<size_t>(5 - i)].ki.wVk = keys[i];
+    chord[static_cast<size_t>(5 - i)].ki.dwFlags = KEYEVENTF_KEYUP;
+  }
+  ASSERT_EQ(SendInput(static_cast<UINT>(chord.size()), chord.data(), sizeof(INPUT)), chord.size());
+  const std::optional<EncodableList> message = peer_.receive_kind_within("message", kWaitMs);
+  ASSERT_TRUE(message) << peer_.last_error();
+  ASSERT_EQ(message->size(), 4u);
+  EXPECT_EQ((*message)[1], EncodableValue(kRemoteInput));
+  const auto call =
+      flutter::StandardMethodCodec::GetInstance().DecodeMethodCall(std::get<std::vector<uint8_t>>((*message)[2]));
+  ASSERT_NE(call, nullptr);
+  EXPECT_EQ(call->method_name(), "emergencyStop");
+  ASSERT_NE(call->arguments(), nullptr);
+  EXPECT_EQ(*call->arguments(), EncodableValue("S-emergency"));
+  EXPECT_EQ(KeyUp("S-emergency"), kNotAuthorized);
 }
 
 }  // namespace

@@ -1,0 +1,315 @@
+#include "input_event.h"
+
+#include <algorithm>
+#include <cmath>
+#include <iterator>
+#include <limits>
+
+namespace corvane::client {
+
+namespace {
+
+constexpr double kMaxMoveStep = 2000.0;
+constexpr double kMaxWheelDelta = 1200.0;
+constexpr std::size_t kMaxTextBytes = 1024;
+constexpr std::size_t kMaxTextUnits = 256;
+
+InputRecord MouseRecord(std::uint32_t flags) {
+  InputRecord record;
+  record.type = InputRecord::Type::kMouse;
+  record.flags = flags;
+  return record;
+}
+
+InputRecord KeyRecord(std::uint16_t vk, std::uint16_t scan, std::uint32_t flags) {
+  InputRecord record;
+  record.type = InputRecord::Type::kKeyboard;
+  record.vk = vk;
+  record.scan = scan;
+  record.flags = flags;
+  return record;
+}
+
+// A double truncated toward zero and held inside int32, so that a far-off value cannot overflow.
+std::int32_t TruncateToInt32(double value) {
+  constexpr double kLowest = std::numeric_limits<std::int32_t>::lowest();
+  constexpr double kHighest = std::numeric_limits<std::int32_t>::max();
+  return static_cast<std::int32_t>(std::trunc(std::clamp(value, kLowest, kHighest)));
+}
+
+// Clamps to [low, high], pinned to low when an empty area makes high fall below it.
+double ClampInArea(double value, double low, double high) { return std::clamp(value, low, std::max(low, high)); }
+
+// The absolute-move coordinate of a virtual-screen position along one axis.
+std::int32_t Normalise(double position, std::int32_t origin, std::int32_t extent) {
+  const double span = static_cast<double>(std::max(extent, 2)) - 1.0;
+  return TruncateToInt32((position - origin) * 65535.0 / span);
+}
+
+bool SendAll(InputPlatform& platform, const std::vector<InputRecord>& records) {
+  return platform.SendInput(records) == records.size();
+}
+
+bool RunGamepad(const MethodArguments& event, VirtualController& controller) {
+  const auto buttons = event.BoundedInteger("buttons", 0, 65535);
+  const auto lt = event.BoundedInteger("lt", 0, 255);
+  const auto rt = event.BoundedInteger("rt", 0, 255);
+  const auto lx = event.BoundedInteger("lx", -32768, 32767);
+  const auto ly = event.BoundedInteger("ly", -32768, 32767);
+  const auto rx = event.BoundedInteger("rx", -32768, 32767);
+  const auto ry = event.BoundedInteger("ry", -32768, 32767);
+  if (!buttons || !lt || !rt || !lx || !ly || !rx || !ry || (*buttons & GamepadButton::kRefused) != 0) {
+    return false;
+  }
+  GamepadState state;
+  state.buttons = static_cast<std::uint16_t>(*buttons);
+  state.lt = static_cast<std::uint8_t>(*lt);
+  state.rt = static_cast<std::uint8_t>(*rt);
+  state.lx = static_cast<std::int16_t>(*lx);
+  state.ly = static_cast<std::int16_t>(*ly);
+  state.rx = static_cast<std::int16_t>(*rx);
+  state.ry = static_cast<std::int16_t>(*ry);
+  return controller.SubmitReport(state);
+}
+
+bool RunPointer(const MethodArguments& event, bool relative, const ConsentArea& area, InputPlatform& platform) {
+  const double left = area.left;
+  const double top = area.top;
+  const double right = area.right;
+  const double bottom = area.bottom;
+  double x = 0;
+  double y = 0;
+  if (relative) {
+    const ScreenPoint cursor = platform.CursorPosition().value_or(ScreenPoint{});
+    x = cursor.x + std::clamp(event.Number("dx", 0), -kMaxMoveStep, kMaxMoveStep);
+    y = cursor.y + std::clamp(event.Number("dy", 0), -kMaxMoveStep, kMaxMoveStep);
+  } else {
+    x = left + std::clamp(event.Number("x", 0), 0.0, 1.0) * (right - left - 1);
+    y = top + std::clamp(event.Number("y", 0), 0.0, 1.0) * (bottom - top - 1);
+  }
+  x = ClampInArea(x, left, right - 1);
+  y = ClampInArea(y, top, bottom - 1);
+  const VirtualScreen screen = platform.VirtualScreenRect();
+  InputRecord record = MouseRecord(InputFlag::kMouseMove | InputFlag::kMouseAbsolute | InputFlag::kMouseVirtualDesk);
+  record.dx = Normalise(x, screen.x, screen.width);
+  record.dy = Normalise(y, screen.y, screen.height);
+  return SendAll(platform, {record});
+}
+
+bool RunClick(const MethodArguments& event, HeldInput& held, InputPlatform& platform) {
+  const bool right = event.Number("button", 0) == 1.0;
+  const std::vector<InputRecord> records = {MouseRecord(right ? InputFlag::kMouseRightDown : InputFlag::kMouseLeftDown),
+                                            MouseRecord(right ? InputFlag::kMouseRightUp : InputFlag::kMouseLeftUp)};
+  const std::uint32_t inserted = platform.SendInput(records);
+  if (inserted == 1) {
+    // Only the press went in: the button is down now, so a release must know to let it go.
+    (right ? held.right : held.left) = true;
+  }
+  return inserted == records.size();
+}
+
+bool RunButton(const MethodArguments& event, HeldInput& held, InputPlatform& platform) {
+  const bool right = event.Number("button", 0) == 1.0;
+  const bool down = event.Bool("down");
+  bool& is_held = right ? held.right : held.left;
+  if (!down && !is_held) {
+    return true;
+  }
+  is_held = down;
+  const std::uint32_t flags = right ? (down ? InputFlag::kMouseRightDown : InputFlag::kMouseRightUp)
+                                    : (down ? InputFlag::kMouseLeftDown : InputFlag::kMouseLeftUp);
+  const bool sent = SendAll(platform, {MouseRecord(flags)});
+  if (!sent && !down) {
+    // The release did not go in, so the button may still be down: a later release tries again.
+    is_held = true;
+  }
+  return sent;
+}
+
+bool RunScroll(const MethodArguments& event, InputPlatform& platform) {
+  const std::int32_t delta = TruncateToInt32(std::clamp(event.Number("delta", 0), -kMaxWheelDelta, kMaxWheelDelta));
+  InputRecord record = MouseRecord(InputFlag::kMouseWheel);
+  // mouseData is unsigned; a negative delta travels as its two's complement.
+  record.mouse_data = static_cast<std::uint32_t>(delta);
+  return SendAll(platform, {record});
+}
+
+bool RunKey(const MethodArguments& event, HeldInput& held, InputPlatform& platform) {
+  // The low 16 bits of the number truncated toward zero, as a 64-bit integer would give them.
+  double low_bits = std::fmod(std::trunc(event.Number("key", 0)), 65536.0);
+  if (low_bits < 0) {
+    low_bits += 65536.0;
+  }
+  const auto code = static_cast<std::uint16_t>(low_bits);
+  if (!IsPermittedKey(code)) {
+    return false;
+  }
+  const bool down = event.Bool("down");
+  if (down) {
+    held.keys.insert(code);
+  } else {
+    held.keys.erase(code);
+  }
+  const bool sent = SendAll(platform, {KeyRecord(code, 0, down ? 0 : InputFlag::kKeyUp)});
+  if (!sent && !down) {
+    // The release did not go in, so the key may still be down: a later release tries again.
+    held.keys.insert(code);
+  }
+  return sent;
+}
+
+bool RunText(const MethodArguments& event, InputPlatform& platform) {
+  const std::string text = event.String("text");
+  if (text.empty() || text.size() > kMaxTextBytes) {
+    return false;
+  }
+  const std::optional<std::u16string> units = Utf16FromStrictUtf8(text);
+  if (!units || units->empty() || units->size() > kMaxTextUnits) {
+    return false;
+  }
+  std::vector<InputRecord> records;
+  records.reserve(units->size() * 2);
+  for (const char16_t unit : *units) {
+    records.push_back(KeyRecord(0, unit, InputFlag::kKeyUnicode));
+    records.push_back(KeyRecord(0, unit, InputFlag::kKeyUnicode | InputFlag::kKeyUp));
+  }
+  return SendAll(platform, records);
+}
+
+}  // namespace
+
+bool RunInputEvent(const MethodArguments& event, ConsentMode mode, const ConsentArea& area, HeldInput& held,
+                   InputPlatform& platform, VirtualController& controller) {
+  const std::string type = event.String("type");
+  if (type == "gamepad") {
+    return mode == ConsentMode::kGamepad && RunGamepad(event, controller);
+  }
+  if (mode != ConsentMode::kDesktop) {
+    return false;
+  }
+  if (type == "move" || type == "position") {
+    return RunPointer(event, type == "move", area, platform);
+  }
+  if (type == "click") {
+    return RunClick(event, held, platform);
+  }
+  if (type == "button") {
+    return RunButton(event, held, platform);
+  }
+  if (type == "scroll") {
+    return RunScroll(event, platform);
+  }
+  if (type == "key") {
+    return RunKey(event, held, platform);
+  }
+  if (type == "text") {
+    return RunText(event, platform);
+  }
+  return false;
+}
+
+std::vector<InputRecord> ReleaseRecords(const HeldInput& held) {
+  std::vector<InputRecord> records;
+  if (held.left) {
+    records.push_back(MouseRecord(InputFlag::kMouseLeftUp));
+  }
+  if (held.right) {
+    records.push_back(MouseRecord(InputFlag::kMouseRightUp));
+  }
+  std::transform(held.keys.begin(), held.keys.end(), std::back_inserter(records),
+                 [](std::uint16_t key) { return KeyRecord(key, 0, InputFlag::kKeyUp); });
+  return records;
+}
+
+HeldInput HeldAfterRelease(const HeldInput& held, std::size_t inserted) {
+  // The records go in order: left, right, then the keys ascending.
+  HeldInput remaining = held;
+  if (remaining.left && inserted > 0) {
+    remaining.left = false;
+    --inserted;
+  }
+  if (remaining.right && inserted > 0) {
+    remaining.right = false;
+    --inserted;
+  }
+  while (!remaining.keys.empty() && inserted > 0) {
+    remaining.keys.erase(remaining.keys.begin());
+    --inserted;
+  }
+  return remaining;
+}
+
+bool IsPermittedKey(std::uint16_t code) {
+  switch (code) {
+    case 0x08:  // Backspace
+    case 0x09:  // Tab
+    case 0x0D:  // Enter
+    case 0x10:  // Shift
+    case 0x11:  // Ctrl
+    case 0x12:  // Alt
+    case 0x1B:  // Escape
+    case 0x20:  // Space
+    case 0x2D:  // Insert
+    case 0x2E:  // Delete
+    case 0x5B:  // left Windows key
+    case 0x5C:  // right Windows key
+      return true;
+    default:
+      // Page Up to the arrows; digits and letters (with the unassigned codes between them); F1 to F12.
+      return (code >= 0x21 && code <= 0x28) || (code >= 0x30 && code <= 0x5A) || (code >= 0x70 && code <= 0x7B);
+  }
+}
+
+std::optional<std::u16string> Utf16FromStrictUtf8(std::string_view text) {
+  std::u16string out;
+  out.reserve(text.size());
+  std::size_t i = 0;
+  while (i < text.size()) {
+    const auto lead = static_cast<unsigned char>(text[i]);
+    std::size_t length = 0;
+    char32_t value = 0;
+    char32_t minimum = 0;
+    if (lead < 0x80) {
+      length = 1;
+      value = lead;
+    } else if (lead >= 0xC2 && lead <= 0xDF) {
+      length = 2;
+      value = lead & 0x1Fu;
+      minimum = 0x80;
+    } else if (lead >= 0xE0 && lead <= 0xEF) {
+      length = 3;
+      value = lead & 0x0Fu;
+      minimum = 0x800;
+    } else if (lead >= 0xF0 && lead <= 0xF4) {
+      length = 4;
+      value = lead & 0x07u;
+      minimum = 0x10000;
+    } else {
+      return std::nullopt;  // a continuation byte, C0/C1 (always overlong) or F5..FF
+    }
+    if (text.size() - i < length) {
+      return std::nullopt;
+    }
+    for (std::size_t k = 1; k < length; ++k) {
+      const auto next = static_cast<unsigned char>(text[i + k]);
+      if ((next & 0xC0u) != 0x80u) {
+        return std::nullopt;
+      }
+      value = (value << 6) | (next & 0x3Fu);
+    }
+    if (value < minimum || value > 0x10FFFF || (value >= 0xD800 && value <= 0xDFFF)) {
+      return std::nullopt;
+    }
+    if (value >= 0x10000) {
+      const char32_t offset = value - 0x10000;
+      out.push_back(static_cast<char16_t>(0xD800 + (offset >> 10)));
+      out.push_back(static_cast<char16_t>(0xDC00 + (offset & 0x3FF)));
+    } else {
+      out.push_back(static_cast<char16_t>(value));
+    }
+    i += length;
+  }
+  return out;
+}
+
+}  // namespace corvane::client

@@ -1,0 +1,120 @@
+#pragma once
+// One "input" event of an authorised session turned into injected input (portable): the validation
+// of its fields, the records it sends, the pointer kept inside the consent area, and the keys and
+// buttons it leaves held. The Windows host turns the records into INPUT structures for SendInput.
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <set>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "method_arguments.h"
+#include "virtual_controller.h"
+
+namespace corvane::client {
+
+// The kind of control the local user approved; kNone without consent.
+enum class ConsentMode { kNone, kDesktop, kGamepad };
+
+// The rectangle, in virtual-screen pixels, that injected pointer motion may not leave; right and
+// bottom are exclusive.
+struct ConsentArea {
+  std::int32_t left = 0;
+  std::int32_t top = 0;
+  std::int32_t right = 0;
+  std::int32_t bottom = 0;
+
+  friend bool operator==(const ConsentArea&, const ConsentArea&) = default;
+};
+
+// The virtual screen: the bounding rectangle of all monitors.
+struct VirtualScreen {
+  std::int32_t x = 0;
+  std::int32_t y = 0;
+  std::int32_t width = 0;
+  std::int32_t height = 0;
+};
+
+// A point in virtual-screen pixels.
+struct ScreenPoint {
+  std::int32_t x = 0;
+  std::int32_t y = 0;
+};
+
+// One INPUT record with the only fields the host ever sets (all others are zero).
+struct InputRecord {
+  enum class Type : std::uint8_t { kMouse, kKeyboard };
+  Type type = Type::kMouse;
+  std::int32_t dx = 0;           // mouse
+  std::int32_t dy = 0;           // mouse
+  std::uint32_t mouse_data = 0;  // mouse: the wheel delta
+  std::uint16_t vk = 0;          // keyboard: wVk
+  std::uint16_t scan = 0;        // keyboard: wScan (a UTF-16 unit for Unicode records)
+  std::uint32_t flags = 0;       // dwFlags
+
+  friend bool operator==(const InputRecord&, const InputRecord&) = default;
+};
+
+// dwFlags values of mouse and keyboard records.
+namespace InputFlag {
+inline constexpr std::uint32_t kMouseMove = 0x0001;
+inline constexpr std::uint32_t kMouseLeftDown = 0x0002;
+inline constexpr std::uint32_t kMouseLeftUp = 0x0004;
+inline constexpr std::uint32_t kMouseRightDown = 0x0008;
+inline constexpr std::uint32_t kMouseRightUp = 0x0010;
+inline constexpr std::uint32_t kMouseWheel = 0x0800;
+inline constexpr std::uint32_t kMouseVirtualDesk = 0x4000;
+inline constexpr std::uint32_t kMouseAbsolute = 0x8000;
+inline constexpr std::uint32_t kKeyUp = 0x0002;
+inline constexpr std::uint32_t kKeyUnicode = 0x0004;
+}  // namespace InputFlag
+
+// What injection needs of the system.
+class InputPlatform {
+ public:
+  virtual ~InputPlatform() = default;
+
+  // The cursor position, or nothing when it cannot be read.
+  virtual std::optional<ScreenPoint> CursorPosition() = 0;
+  // The virtual screen now.
+  virtual VirtualScreen VirtualScreenRect() = 0;
+  // Sends the records in one SendInput call; the number Windows inserted.
+  virtual std::uint32_t SendInput(const std::vector<InputRecord>& records) = 0;
+};
+
+// The keys and mouse buttons injected down and not yet up.
+struct HeldInput {
+  std::set<std::uint16_t> keys;  // virtual-key codes, ascending
+  bool left = false;
+  bool right = false;
+
+  // True when nothing is held.
+  bool empty() const { return keys.empty() && !left && !right; }
+};
+
+// Runs one event (the call's arguments, "type" and its fields) in `mode`: true when the event was
+// valid for the mode and every record was inserted (a gamepad report: accepted). `held` records
+// what may be pressed: a press is recorded even when Windows refused it, a release only when it went
+// in, and a click whose release did not go in leaves its button held, so that a later release of
+// everything lets go of whatever is down.
+bool RunInputEvent(const MethodArguments& event, ConsentMode mode, const ConsentArea& area, HeldInput& held,
+                   InputPlatform& platform, VirtualController& controller);
+
+// The one batch that lets everything in `held` go: left-up, right-up, then each key up in ascending
+// order. Empty when nothing is held.
+std::vector<InputRecord> ReleaseRecords(const HeldInput& held);
+
+// What is still held after Windows inserted only the first `inserted` records of ReleaseRecords(held).
+HeldInput HeldAfterRelease(const HeldInput& held, std::size_t inserted);
+
+// Whether a virtual-key code may be injected.
+bool IsPermittedKey(std::uint16_t code);
+
+// UTF-16 of well-formed UTF-8 (as MultiByteToWideChar with MB_ERR_INVALID_CHARS): nothing for an
+// overlong form, an encoded surrogate, a value above U+10FFFF, a stray or missing continuation byte.
+std::optional<std::u16string> Utf16FromStrictUtf8(std::string_view text);
+
+}  // namespace corvane::client

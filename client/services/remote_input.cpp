@@ -1,0 +1,124 @@
+#include "remote_input.h"
+
+#include <utility>
+#include <vector>
+
+namespace corvane::client {
+
+namespace {
+
+constexpr char kSessionId[] = "sessionId";
+
+void AnswerHotKey(RemoteInput::Result& result, bool registered) { result.Success(flutter::EncodableValue(registered)); }
+
+}  // namespace
+
+RemoteInput::RemoteInput(ConsentPlatform& platform, VirtualController& controller)
+    : platform_(platform), controller_(controller) {}
+
+void RemoteInput::Authorize(const MethodArguments& arguments, Result& result) {
+  const std::string requested_session = arguments.String(kSessionId);
+  if (!arguments.present() || requested_session.empty()) {
+    result.Error("INVALID_SESSION", "Session is required");
+    return;
+  }
+  const std::string mode_name = arguments.String("mode");
+  ConsentMode requested = ConsentMode::kNone;
+  if (mode_name.empty() || mode_name == "desktop") {
+    requested = ConsentMode::kDesktop;
+  } else if (mode_name == "gamepad") {
+    requested = ConsentMode::kGamepad;
+  } else {
+    result.Error("INVALID_MODE", "Invalid consent mode");
+    return;
+  }
+
+  if (requested == ConsentMode::kGamepad && mode_ == ConsentMode::kGamepad && requested_session == session_id_) {
+    // A renewal keeps the area, the timer and the hot key; only the controller is checked again.
+    if (!controller_.Attach()) {
+      ReleaseAllInput();
+      result.Error("GAMEPAD_NOT_READY", "Virtual controller disconnected.");
+      return;
+    }
+    suspended_ = false;
+    AnswerHotKey(result, hot_key_registered_);
+    return;
+  }
+
+  ReleaseAllInput();
+  if (requested == ConsentMode::kGamepad && !controller_.Attach()) {
+    controller_.Release();
+    result.Error("GAMEPAD_NOT_READY", "Enable the bundled gamepad driver first. No virtual controller was attached.");
+    return;
+  }
+  mode_ = requested;
+  session_id_ = requested_session;
+  area_ = platform_.ResolveSourceRect(arguments.String("sourceId"));
+  if (mode_ == ConsentMode::kGamepad && !platform_.StartReleaseTimer()) {
+    ReleaseAllInput();
+    result.Error("GAMEPAD_WATCHDOG", "Could not start the input release timer.");
+    return;
+  }
+  hot_key_registered_ = platform_.RegisterEmergencyHotKey();
+  AnswerHotKey(result, hot_key_registered_);
+}
+
+void RemoteInput::Suspend(const MethodArguments& arguments, Result& result) {
+  if (arguments.present() && !session_id_.empty() && arguments.String(kSessionId) == session_id_) {
+    if (mode_ == ConsentMode::kGamepad) {
+      suspended_ = true;
+      controller_.Neutralize();
+    } else {
+      // A desktop consent is not paused but ended: nothing may stay pressed while it waits.
+      ReleaseAllInput();
+    }
+  }
+  result.Success();
+}
+
+void RemoteInput::Revoke(const MethodArguments& arguments, Result& result) {
+  const std::string named = arguments.String(kSessionId);
+  if (!(arguments.present() && !named.empty() && named != session_id_)) {
+    ReleaseAllInput();
+  }
+  result.Success();
+}
+
+void RemoteInput::Input(const MethodArguments& arguments, Result& result) {
+  if (!arguments.present() || session_id_.empty() || suspended_ || arguments.String(kSessionId) != session_id_) {
+    result.Error("NOT_AUTHORIZED", "No local approval");
+    return;
+  }
+  if (RunInputEvent(arguments, mode_, area_, held_, platform_, controller_)) {
+    result.Success();
+  } else {
+    result.Error("INPUT_BLOCKED", "Windows refused input or command is invalid");
+  }
+}
+
+void RemoteInput::EmergencyStop() {
+  const std::string ended_session = session_id_;
+  ReleaseAllInput();
+  platform_.SendEmergencyStop(ended_session);
+}
+
+void RemoteInput::ReleaseTimerTick() { controller_.WatchdogTick(); }
+
+void RemoteInput::ReleaseAllInput() {
+  platform_.StopReleaseTimer();
+  controller_.Release();
+  mode_ = ConsentMode::kNone;
+  suspended_ = false;
+  session_id_.clear();
+  const std::vector<InputRecord> records = ReleaseRecords(held_);
+  if (!records.empty()) {
+    // What Windows did not take may still be down: kept, so that the next release tries again.
+    held_ = HeldAfterRelease(held_, platform_.SendInput(records));
+  }
+  if (hot_key_registered_) {
+    platform_.UnregisterEmergencyHotKey();
+    hot_key_registered_ = false;
+  }
+}
+
+}  // namespace corvane::client

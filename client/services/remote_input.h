@@ -1,0 +1,79 @@
+#pragma once
+// Remote control after local consent (portable): "authorize", "suspend", "revoke" and the gate of
+// "input", the emergency stop, and the one release of everything injected. The Windows host
+// supplies the timer, the hot key, the monitors and SendInput through ConsentPlatform.
+
+#include <string>
+
+#include <flutter/encodable_value.h>
+#include <flutter/method_result.h>
+
+#include "input_event.h"
+#include "method_arguments.h"
+#include "virtual_controller.h"
+
+namespace corvane::client {
+
+// What consent needs of the system, besides injection.
+class ConsentPlatform : public InputPlatform {
+ public:
+  // Starts the 100 ms release timer of the host window; false when Windows refused.
+  virtual bool StartReleaseTimer() = 0;
+  // Stops the release timer (harmless when it does not run).
+  virtual void StopReleaseTimer() = 0;
+  // Registers Ctrl+Alt+F12 as the emergency hot key; false when another program owns it.
+  virtual bool RegisterEmergencyHotKey() = 0;
+  // Unregisters the emergency hot key.
+  virtual void UnregisterEmergencyHotKey() = 0;
+  // The rectangle a "sourceId" names (a monitor, the virtual screen, or the primary monitor).
+  virtual ConsentArea ResolveSourceRect(const std::string& source_id) = 0;
+  // Tells the application that the emergency hot key ended `session_id`'s consent.
+  virtual void SendEmergencyStop(const std::string& session_id) = 0;
+};
+
+// The consent state and held input of remote control; everything on the UI thread.
+class RemoteInput {
+ public:
+  using Result = flutter::MethodResult<flutter::EncodableValue>;
+
+  // Neither is owned; both outlive this object.
+  RemoteInput(ConsentPlatform& platform, VirtualController& controller);
+
+  RemoteInput(const RemoteInput&) = delete;
+  RemoteInput& operator=(const RemoteInput&) = delete;
+
+  // "authorize": a new consent, or the renewal of a gamepad consent; answers the hot-key flag.
+  void Authorize(const MethodArguments& arguments, Result& result);
+  // "suspend": pauses a gamepad consent (neutral report) or ends a desktop consent.
+  void Suspend(const MethodArguments& arguments, Result& result);
+  // "revoke": ends the consent unless another session is named.
+  void Revoke(const MethodArguments& arguments, Result& result);
+  // "input": one event of the consented, active session.
+  void Input(const MethodArguments& arguments, Result& result);
+
+  // The emergency hot key: release everything, then tell the application which session it ended.
+  void EmergencyStop();
+  // The release timer fired.
+  void ReleaseTimerTick();
+  // Ends the consent and lets go of every key, button and the virtual controller.
+  void ReleaseAllInput();
+
+  // The consented session (empty without consent).
+  const std::string& session_id() const { return session_id_; }
+  // The consented mode.
+  ConsentMode mode() const { return mode_; }
+  // What is held down now.
+  const HeldInput& held() const { return held_; }
+
+ private:
+  ConsentPlatform& platform_;
+  VirtualController& controller_;
+  std::string session_id_;
+  ConsentMode mode_ = ConsentMode::kNone;
+  bool suspended_ = false;
+  ConsentArea area_;
+  HeldInput held_;
+  bool hot_key_registered_ = false;
+};
+
+}  // namespace corvane::client

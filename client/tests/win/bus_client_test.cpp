@@ -1,0 +1,558 @@
+// The bus client and the virtual gamepad against the fake bus driver: requests and their records,
+// serial allocation, the notification thread and its ends, the watchdog on a driven clock.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <random>
+#include <thread>
+#include <vector>
+
+#include "bus_client.h"
+#include "fake_bus_driver.h"
+#include "virtual_gamepad.h"
+
+namespace corvane::client {
+namespace {
+
+using testing::FakeBusDriver;
+using testing::FakeBusInterface;
+
+constexpr DWORD kPlugIn = 0x002AA004;
+constexpr DWORD kUnplug = 0x002AA008;
+constexpr DWORD kCheckVersion = 0x002AA00C;
+constexpr DWORD kWaitReady = 0x002AA010;
+constexpr DWORD kSubmitReport = 0x002AA808;
+constexpr DWORD kBounded = 10000;
+
+GamepadState Pressed() {
+  GamepadState state;
+  state.buttons = GamepadButton::kA | GamepadButton::kDpadUp;
+  state.rt = 200;
+  state.lx = -12000;
+  return state;
+}
+
+std::array<std::uint8_t, 64> Data(std::uint8_t fill) {
+  std::array<std::uint8_t, 64> data{};
+  data.fill(fill);
+  return data;
+}
+
+// A driver whose protocol faults fail the test.
+class BusTest : public ::testing::Test {
+ protected:
+  void TearDown() override {
+    for (const std::string& fault : driver_.Faults()) {
+      ADD_FAILURE() << "fake driver: " << fault;
+    }
+  }
+
+  // A connection to a one-interface bus whose notification request is out.
+  std::unique_ptr<BusConnection> Connected() {
+    driver_.AddInterface();
+    auto connection = AllocateConnection(*io_);
+    EXPECT_EQ(Connect(connection.get()), BusResult::kSuccess);
+    EXPECT_TRUE(driver_.WaitForNotificationRequests(1));
+    return connection;
+  }
+
+  // A DualShock 4 target, the only kind the driver sends output to.
+  static std::unique_ptr<BusTarget> OutputTarget() {
+    auto target = AllocateTarget();
+    target->type = kDualShock4WiredTarget;
+    target->vendor_id = 0x054C;
+    target->product_id = 0x05C4;
+    return target;
+  }
+
+  // Completes the notification request and waits until the thread has handled it (it issues the next).
+  void Notify(std::uint32_t serial, std::uint8_t fill) {
+    const std::size_t issued = driver_.NotificationRequests();
+    driver_.CompleteNotification(serial, Data(fill));
+    ASSERT_TRUE(driver_.WaitForNotificationRequests(issued + 1));
+  }
+
+  static bool ThreadEnded(const BusConnection& connection) {
+    return WaitForSingleObject(connection.notification_thread, kBounded) == WAIT_OBJECT_0;
+  }
+
+  FakeBusDriver driver_;
+  std::unique_ptr<BusDeviceIo> io_ = driver_.Seam();
+};
+
+TEST_F(BusTest, WithoutInterfacesTheBusIsNotFound) {
+  auto connection = AllocateConnection(*io_);
+  EXPECT_EQ(Connect(connection.get()), BusResult::kBusNotFound);
+  EXPECT_EQ(connection->notification_thread, nullptr);
+  EXPECT_TRUE(driver_.Requests().empty());
+  EXPECT_EQ(Connect(nullptr), BusResult::kConnectionNull);
+}
+
+TEST(SystemBus, WithoutTheDriverInstalledTheBusIsNotFound) {
+  const auto io = SystemBusDeviceIo();
+  auto connection = AllocateConnection(*io);
+  EXPECT_EQ(Connect(connection.get()), BusResult::kBusNotFound);
+  VirtualGamepad pad(SystemBusDeviceIo(), [] { return std::uint64_t{1000}; });
+  EXPECT_FALSE(pad.Attach());
+  EXPECT_FALSE(pad.ProbeReady());
+}
+
+TEST_F(BusTest, VersionRefusedOnTheFirstInterfaceConnectsTheSecond) {
+  driver_.AddInterface({.opens = true, .accepts_version = false});
+  driver_.AddInterface();
+  auto connection = AllocateConnection(*io_);
+  EXPECT_EQ(Connect(connection.get()), BusResult::kSuccess);
+  EXPECT_EQ(driver_.Opened().size(), 2u);
+  EXPECT_EQ(driver_.OpenDevices(), 1);
+  EXPECT_EQ(driver_.Codes(), (std::vector<DWORD>{kCheckVersion, kCheckVersion}));
+  EXPECT_TRUE(driver_.WaitForNotificationRequests(1));
+  EXPECT_EQ(Connect(connection.get()), BusResult::kConnectionAlreadyOpen);
+  Disconnect(connection.get());
+  EXPECT_EQ(driver_.OpenDevices(), 0);
+}
+
+TEST_F(BusTest, AFailedConnectReportsTheLastInterfacesFailureAndKeepsNothingOpen) {
+  driver_.AddInterface({.opens = true, .accepts_version = false});
+  driver_.AddInterface({.opens = false, .accepts_version = true});
+  auto connection = AllocateConnection(*io_);
+  EXPECT_EQ(Connect(connection.get()), BusResult::kBusDeviceNotOpened);
+  driver_.AddInterface({.opens = true, .accepts_version = false});
+  EXPECT_EQ(Connect(connection.get()), BusResult::kBusVersionMismatch);
+  EXPECT_EQ(driver_.OpenDevices(), 0);
+  EXPECT_EQ(connection->device, INVALID_HANDLE_VALUE);
+  EXPECT_EQ(driver_.NotificationRequests(), 0u);
+}
+
+TEST_F(BusTest, ASerialTakenByAnotherControllerGivesTheNextOne) {
+  driver_.TakeSerial(1);
+  auto connection = Connected();
+  auto target = AllocateTarget();
+  ASSERT_EQ(PlugIn(connection.get(), target.get()), BusResult::kSuccess);
+  EXPECT_EQ(target->serial, 2u);
+  EXPECT_EQ(target->state, BusTargetState::kConnected);
+  EXPECT_FALSE(target->wait_ready_unsupported);
+  const auto requests = driver_.Requests();
+  std::vector<std::vector<std::uint8_t>> plug_and_wait;
+  for (const auto& request : requests) {
+    if (request.code == kPlugIn || request.code == kWaitReady) {
+      plug_and_wait.push_back(request.input);
+    }
+  }
+  EXPECT_EQ(plug_and_wait, (std::vector<std::vector<std::uint8_t>>{
+                               {16, 0, 0, 0, 1, 0, 0, 0, 0, 0, 0, 0, 0x5E, 0x04, 0x8E, 0x02},
+                               {16, 0, 0, 0, 2, 0, 0, 0, 0, 0, 0, 0, 0x5E, 0x04, 0x8E, 0x02},
+                               {8, 0, 0, 0, 2, 0, 0, 0},
+                           }));
+  EXPECT_EQ(driver_.Plugged(), (std::set<std::uint32_t>{2}));
+  EXPECT_EQ(PlugIn(connection.get(), target.get()), BusResult::kTargetAlreadyConnected);
+  EXPECT_EQ(Unplug(connection.get(), target.get()), BusResult::kSuccess);
+  EXPECT_EQ(target->state, BusTargetState::kDisconnected);
+  EXPECT_EQ(Unplug(connection.get(), target.get()), BusResult::kTargetNotPluggedIn);
+  EXPECT_EQ(driver_.Count(kUnplug), 1u);
+  EXPECT_TRUE(driver_.Plugged().empty());
+  FreeTarget(connection.get(), std::move(target));
+}
+
+TEST_F(BusTest, EverySerialRefusedMeansNoFreeSerial) {
+  driver_.RefuseAllSerials();
+  auto connection = Connected();
+  auto target = AllocateTarget();
+  EXPECT_EQ(PlugIn(connection.get(), target.get()), BusResult::kNoFreeSerial);
+  EXPECT_EQ(driver_.Count(kPlugIn), 65535u);
+  EXPECT_EQ(driver_.Count(kWaitReady), 0u);
+  EXPECT_EQ(target->serial, 0u);
+  EXPECT_EQ(target->state, BusTargetState::kInitialised);
+  FreeTarget(connection.get(), std::move(target));
+}
+
+TEST_F(BusTest, TargetCallsCheckTheirArgumentsBeforeTheDriver) {
+  auto idle = AllocateConnection(*io_);
+  auto target = AllocateTarget();
+  EXPECT_EQ(PlugIn(nullptr, target.get()), BusResult::kConnectionNull);
+  EXPECT_EQ(PlugIn(idle.get(), nullptr), BusResult::kInvalidTarget);
+  EXPECT_EQ(PlugIn(idle.get(), target.get()), BusResult::kBusNotFound);
+  EXPECT_EQ(SubmitReport(idle.get(), target.get(), GamepadState{}), BusResult::kBusNotFound);
+  auto connection = Connected();
+  BusTarget blank;
+  EXPECT_EQ(PlugIn(connection.get(), &blank), BusResult::kTargetNotInitialised);
+  EXPECT_EQ(Unplug(connection.get(), &blank), BusResult::kTargetNotInitialised);
+  EXPECT_EQ(Unplug(connection.get(), target.get()), BusResult::kTargetNotPluggedIn);
+  EXPECT_EQ(SubmitReport(connection.get(), target.get(), GamepadState{}), BusResult::kInvalidTarget);
+  EXPECT_TRUE(driver_.Codes() == std::vector<DWORD>{kCheckVersion});
+  FreeTarget(connection.get(), std::move(target));
+}
+
+TEST_F(BusTest, WaitReadyRefusedWithInvalidParameterStillPlugsIn) {
+  driver_.SetWaitReadyError(ERROR_INVALID_PARAMETER);
+  auto connection = Connected();
+  auto target = AllocateTarget();
+  ASSERT_EQ(PlugIn(connection.get(), target.get()), BusResult::kSuccess);
+  EXPECT_TRUE(target->wait_ready_unsupported);
+  EXPECT_EQ(target->state, BusTargetState::kConnected);
+  EXPECT_EQ(SubmitReport(connection.get(), target.get(), Pressed()), BusResult::kSuccess);
+  EXPECT_EQ(driver_.Reports(1), std::vector<GamepadState>{Pressed()});
+  FreeTarget(connection.get(), std::move(target));
+}
+
+TEST_F(BusTest, WaitReadyFailingOtherwiseGivesTheSerialBack) {
+  driver_.SetWaitReadyError(ERROR_GEN_FAILURE);
+  auto connection = Connected();
+  auto target = AllocateTarget();
+  EXPECT_EQ(PlugIn(connection.get(), target.get()), BusResult::kTargetNotPluggedIn);
+  EXPECT_EQ(target->state, BusTargetState::kDisconnected);
+  EXPECT_EQ(driver_.Codes(), (std::vector<DWORD>{kCheckVersion, kPlugIn, kWaitReady, kUnplug}));
+  EXPECT_EQ(driver_.Requests().back().input, (std::vector<std::uint8_t>{8, 0, 0, 0, 1, 0, 0, 0}));
+  EXPECT_TRUE(driver_.Plugged().empty());
+  // The serial may belong to another program's controller by now: nothing more goes to it.
+  EXPECT_EQ(SubmitReport(connection.get(), target.get(), GamepadState{}), BusResult::kInvalidTarget);
+  EXPECT_EQ(driver_.Count(kSubmitReport), 0u);
+  FreeTarget(connection.get(), std::move(target));
+}
+
+TEST_F(BusTest, OnlyAccessDeniedFailsAReport) {
+  auto connection = Connected();
+  auto target = AllocateTarget();
+  ASSERT_EQ(PlugIn(connection.get(), target.get()), BusResult::kSuccess);
+  EXPECT_EQ(SubmitReport(connection.get(), target.get(), Pressed()), BusResult::kSuccess);
+  EXPECT_EQ(driver_.Requests().back().input,
+            (std::vector<std::uint8_t>{20, 0, 0, 0, 1, 0, 0, 0, 0x01, 0x10, 0, 200, 0x20, 0xD1, 0, 0, 0, 0, 0, 0}));
+  driver_.SetReportError(ERROR_ACCESS_DENIED);
+  EXPECT_EQ(SubmitReport(connection.get(), target.get(), Pressed()), BusResult::kInvalidTarget);
+  driver_.SetReportError(ERROR_GEN_FAILURE);
+  EXPECT_EQ(SubmitReport(connection.get(), target.get(), Pressed()), BusResult::kSuccess);
+  FreeTarget(connection.get(), std::move(target));
+}
+
+TEST_F(BusTest, DisconnectStopsTheNotificationThreadAndWaitsForIt) {
+  auto connection = Connected();
+  driver_.HoldCancellation();
+  std::thread disconnecting([&] { Disconnect(connection.get()); });
+  ASSERT_TRUE(driver_.WaitForCancellation());
+  // The thread still waits for its cancelled request: the device must stay open until it is done.
+  EXPECT_FALSE(driver_.WaitForDeviceClosed(300));
+  driver_.FinishCancellation();
+  disconnecting.join();
+  EXPECT_TRUE(driver_.WaitForDeviceClosed(0));
+  EXPECT_EQ(driver_.OpenDevices(), 0);
+  EXPECT_EQ(driver_.NotificationRequests(), 1u);
+  EXPECT_EQ(connection->notification_thread, nullptr);
+  // Connected again, the connection gets a fresh thread.
+  driver_.AddInterface();
+  EXPECT_EQ(Connect(connection.get()), BusResult::kSuccess);
+  EXPECT_TRUE(driver_.WaitForNotificationRequests(2));
+}
+
+TEST_F(BusTest, AnAbortedNotificationEndsTheThread) {
+  auto connection = Connected();
+  driver_.FailNotification(ERROR_OPERATION_ABORTED);
+  EXPECT_TRUE(ThreadEnded(*connection));
+  EXPECT_EQ(driver_.NotificationRequests(), 1u);
+  EXPECT_EQ(driver_.Cancellations(), 0u);
+}
+
+TEST_F(BusTest, ADriverWithoutNotificationsEndsTheThread) {
+  auto connection = Connected();
+  driver_.FailNotification(ERROR_INVALID_PARAMETER);
+  EXPECT_TRUE(ThreadEnded(*connection));
+  EXPECT_EQ(driver_.NotificationRequests(), 1u);
+  EXPECT_EQ(driver_.Cancellations(), 0u);
+}
+
+TEST_F(BusTest, AnIncompleteNotificationIsCancelledAndEndsTheThread) {
+  auto connection = Connected();
+  driver_.SignalNotificationEarly();
+  EXPECT_TRUE(ThreadEnded(*connection));
+  EXPECT_EQ(driver_.Cancellations(), 1u);
+  EXPECT_EQ(driver_.NotificationRequests(), 1u);
+}
+
+TEST_F(BusTest, OtherNotificationResultsIssueTheNextRequest) {
+  auto connection = Connected();
+  driver_.FailNotification(ERROR_GEN_FAILURE);
+  ASSERT_TRUE(driver_.WaitForNotificationRequests(2));
+  Notify(7, 0x11);           // nobody at serial 7
+  Notify(0xFFFFFFFF, 0x22);  // a serial past the slot table
+  Notify(0, 0x33);
+  Disconnect(connection.get());
+  EXPECT_EQ(driver_.NotificationRequests(), 5u);
+}
+
+TEST_F(BusTest, NotificationsReachATargetOnlyWhileItIsInItsSlot) {
+  auto connection = Connected();
+  auto target = OutputTarget();
+  ASSERT_EQ(PlugIn(connection.get(), target.get()), BusResult::kSuccess);
+  const std::uint32_t serial = target->serial;
+  Notify(serial, 0x01);
+  EXPECT_EQ(WaitForSingleObject(target->output_event, 0), WAIT_OBJECT_0);
+  EXPECT_EQ(ReadTargetOutput(*connection, *target), Data(0x01));
+
+  // While the unplug request is out the target is still plugged in and in its slot.
+  driver_.SetUnplugHook([&](std::uint32_t) { Notify(serial, 0x02); });
+  ASSERT_EQ(Unplug(connection.get(), target.get()), BusResult::kSuccess);
+  driver_.SetUnplugHook(nullptr);
+  EXPECT_EQ(ReadTargetOutput(*connection, *target), Data(0x02));
+
+  // Between the unplug and the free: the slot is empty, the target is left alone.
+  Notify(serial, 0x03);
+  EXPECT_EQ(ReadTargetOutput(*connection, *target), Data(0x02));
+  FreeTarget(connection.get(), std::move(target));
+  Notify(serial, 0x04);
+  Disconnect(connection.get());
+}
+
+TEST_F(BusTest, FreeingATargetWhoseUnplugWasRefusedEmptiesItsSlot) {
+  auto connection = Connected();
+  auto target = OutputTarget();
+  ASSERT_EQ(PlugIn(connection.get(), target.get()), BusResult::kSuccess);
+  const std::uint32_t serial = target->serial;
+  driver_.SetUnplugError(ERROR_GEN_FAILURE);
+  EXPECT_EQ(Unplug(connection.get(), target.get()), BusResult::kUnplugFailed);
+  EXPECT_EQ(target->state, BusTargetState::kConnected);
+  Notify(serial, 0x05);
+  EXPECT_EQ(ReadTargetOutput(*connection, *target), Data(0x05));
+  FreeTarget(connection.get(), std::move(target));
+  {
+    const std::lock_guard<std::mutex> lock(connection->slots_lock);
+    EXPECT_EQ(connection->slots[serial], nullptr);
+  }
+  // The driver still knows the serial; its output must not reach the freed target.
+  Notify(serial, 0x06);
+  Disconnect(connection.get());
+}
+
+// The virtual gamepad on a driven clock.
+class VirtualGamepadTest : public BusTest {
+ protected:
+  void SetUp() override { driver_.AddInterface(); }
+  void TearDown() override {
+    pad_.reset();
+    BusTest::TearDown();
+  }
+
+  // Ticks the watchdog every 100 ms from the current time up to and including `until`.
+  void TickUntil(std::uint64_t until) {
+    while (now_ + 100 <= until) {
+      now_ += 100;
+      pad_->WatchdogTick();
+    }
+  }
+
+  std::uint64_t now_ = 1000;
+  std::unique_ptr<VirtualGamepad> pad_ = std::make_unique<VirtualGamepad>(driver_.Seam(), [this] { return now_; });
+};
+
+TEST_F(VirtualGamepadTest, AttachPlugsInOneControllerAndSendsANeutralReport) {
+  ASSERT_TRUE(pad_->Attach());
+  EXPECT_EQ(driver_.Codes(), (std::vector<DWORD>{kCheckVersion, kPlugIn, kWaitReady, kSubmitReport}));
+  EXPECT_EQ(driver_.Reports(1), std::vector<GamepadState>{GamepadState{}});
+  EXPECT_EQ(driver_.Plugged(), (std::set<std::uint32_t>{1}));
+  EXPECT_TRUE(pad_->ProbeReady());
+  EXPECT_EQ(driver_.Opened().size(), 1u);
+}
+
+TEST_F(VirtualGamepadTest, AttachWhileAttachedOnlyResendsANeutralReport) {
+  ASSERT_TRUE(pad_->Attach());
+  ASSERT_TRUE(pad_->SubmitReport(Pressed()));
+  ASSERT_TRUE(pad_->Attach());
+  EXPECT_EQ(driver_.Count(kPlugIn), 1u);
+  EXPECT_EQ(driver_.Opened().size(), 1u);
+  EXPECT_EQ(driver_.Reports(1), (std::vector<GamepadState>{GamepadState{}, Pressed(), GamepadState{}}));
+}
+
+TEST_F(VirtualGamepadTest, NoDriverMeansNoControllerAndNoReports) {
+  FakeBusDriver empty;
+  VirtualGamepad pad(empty.Seam(), [] { return std::uint64_t{1000}; });
+  EXPECT_FALSE(pad.Attach());
+  EXPECT_FALSE(pad.ProbeReady());
+  EXPECT_FALSE(pad.SubmitReport(Pressed()));
+  pad.Neutralize();
+  pad.WatchdogTick();
+  pad.Release();
+  EXPECT_TRUE(empty.Requests().empty());
+  EXPECT_TRUE(empty.Faults().empty());
+}
+
+TEST_F(VirtualGamepadTest, ASerialThatNeverBecomesReadyFailsTheAttach) {
+  driver_.SetWaitReadyError(ERROR_GEN_FAILURE);
+  EXPECT_FALSE(pad_->Attach());
+  EXPECT_TRUE(driver_.Plugged().empty());
+  EXPECT_EQ(driver_.Count(kSubmitReport), 0u);
+  EXPECT_EQ(driver_.OpenDevices(), 0);
+  EXPECT_FALSE(pad_->SubmitReport(Pressed()));
+  EXPECT_TRUE(pad_->ProbeReady());
+  EXPECT_EQ(driver_.OpenDevices(), 0);
+}
+
+TEST_F(VirtualGamepadTest, ADriverWithoutWaitReadyStillGivesAController) {
+  driver_.SetWaitReadyError(ERROR_INVALID_PARAMETER);
+  ASSERT_TRUE(pad_->Attach());
+  EXPECT_EQ(driver_.Plugged(), (std::set<std::uint32_t>{1}));
+  EXPECT_TRUE(pad_->SubmitReport(Pressed()));
+}
+
+TEST_F(VirtualGamepadTest, AReportDeniedByTheDriverIsRefused) {
+  EXPECT_FALSE(pad_->SubmitReport(Pressed()));
+  EXPECT_TRUE(driver_.Requests().empty());
+  ASSERT_TRUE(pad_->Attach());
+  driver_.SetReportError(ERROR_ACCESS_DENIED);
+  EXPECT_FALSE(pad_->SubmitReport(Pressed()));
+  driver_.SetReportError(ERROR_SUCCESS);
+  EXPECT_TRUE(pad_->SubmitReport(Pressed()));
+}
+
+TEST_F(VirtualGamepadTest, SilenceAfterAReportGivesExactlyOneNeutralReport) {
+  ASSERT_TRUE(pad_->Attach());
+  now_ = 2000;
+  ASSERT_TRUE(pad_->SubmitReport(Pressed()));
+  TickUntil(2500);  // 500 ms is not yet more than 500 ms
+  EXPECT_EQ(driver_.Reports(1).size(), 2u);
+  now_ = 2501;
+  pad_->WatchdogTick();
+  EXPECT_EQ(driver_.Reports(1), (std::vector<GamepadState>{GamepadState{}, Pressed(), GamepadState{}}));
+  TickUntil(10000);
+  EXPECT_EQ(driver_.Reports(1).size(), 3u);
+}
+
+TEST_F(VirtualGamepadTest, ReportsKeepTheWatchdogAway) {
+  ASSERT_TRUE(pad_->Attach());
+  for (int i = 0; i < 20; ++i) {
+    ASSERT_TRUE(pad_->SubmitReport(Pressed()));
+    TickUntil(now_ + 400);
+  }
+  EXPECT_EQ(driver_.Reports(1).size(), 21u);
+  EXPECT_EQ(driver_.Reports(1).back(), Pressed());
+}
+
+TEST_F(VirtualGamepadTest, NeutralizeSendsNeutralAtOnceAndQuietsTheWatchdogUntilTheNextReport) {
+  ASSERT_TRUE(pad_->Attach());
+  ASSERT_TRUE(pad_->SubmitReport(Pressed()));
+  now_ += 100;
+  pad_->Neutralize();
+  EXPECT_EQ(driver_.Reports(1), (std::vector<GamepadState>{GamepadState{}, Pressed(), GamepadState{}}));
+  TickUntil(now_ + 3000);
+  EXPECT_EQ(driver_.Reports(1).size(), 3u);
+  ASSERT_TRUE(pad_->SubmitReport(Pressed()));
+  TickUntil(now_ + 600);
+  EXPECT_EQ(driver_.Reports(1).size(), 5u);
+  EXPECT_EQ(driver_.Reports(1).back(), GamepadState{});
+}
+
+TEST_F(VirtualGamepadTest, ReleaseSendsNeutralThenUnplugsAndCloses) {
+  ASSERT_TRUE(pad_->Attach());
+  ASSERT_TRUE(pad_->SubmitReport(Pressed()));
+  pad_->Release();
+  const auto codes = driver_.Codes();
+  ASSERT_GE(codes.size(), 2u);
+  EXPECT_EQ(codes[codes.size() - 2], kSubmitReport);
+  EXPECT_EQ(codes.back(), kUnplug);
+  EXPECT_EQ(driver_.Reports(1).back(), GamepadState{});
+  EXPECT_TRUE(driver_.Plugged().empty());
+  EXPECT_EQ(driver_.OpenDevices(), 0);
+  EXPECT_EQ(driver_.Cancellations(), 1u);
+  const std::size_t requests = driver_.Requests().size();
+  pad_->Release();
+  pad_->WatchdogTick();
+  EXPECT_FALSE(pad_->SubmitReport(Pressed()));
+  EXPECT_EQ(driver_.Requests().size(), requests);
+  // Attached again, the controller comes back.
+  ASSERT_TRUE(pad_->Attach());
+  EXPECT_EQ(driver_.Plugged(), (std::set<std::uint32_t>{1}));
+}
+
+TEST_F(VirtualGamepadTest, ProbeReadyConnectsAndLetsGo) {
+  EXPECT_TRUE(pad_->ProbeReady());
+  EXPECT_EQ(driver_.Codes(), std::vector<DWORD>{kCheckVersion});
+  EXPECT_EQ(driver_.OpenDevices(), 0);
+  EXPECT_EQ(driver_.Cancellations(), 1u);
+}
+
+// The values the next 64 new handles get. Wine hands out the lowest free slots of the process's
+// handle table (and reports no handle count), so a handle left open among them changes this list.
+std::vector<HANDLE> FreeHandleSlots() {
+  std::vector<HANDLE> handles;
+  for (int i = 0; i < 64; ++i) {
+    handles.push_back(CreateEventW(nullptr, FALSE, FALSE, nullptr));
+  }
+  for (const HANDLE handle : handles) {
+    CloseHandle(handle);
+  }
+  return handles;
+}
+
+TEST_F(VirtualGamepadTest, AttachAndReleaseLeaveNoHandlesBehind) {
+  // One round first, so that lazily created handles of the run time are there on both sides.
+  ASSERT_TRUE(pad_->Attach());
+  pad_->Release();
+  const std::vector<HANDLE> before = FreeHandleSlots();
+  for (int i = 0; i < 3; ++i) {
+    ASSERT_TRUE(pad_->Attach());
+    ASSERT_TRUE(pad_->SubmitReport(Pressed()));
+    pad_->Release();
+    EXPECT_TRUE(pad_->ProbeReady());
+  }
+  EXPECT_EQ(FreeHandleSlots(), before);
+}
+
+TEST_F(VirtualGamepadTest, NothingStaysPressedOnceReleased) {
+  for (std::uint32_t seed = 1; seed <= 40; ++seed) {
+    SCOPED_TRACE("seed " + std::to_string(seed));
+    std::mt19937 random(seed);
+    const auto pick = [&](int count) { return std::uniform_int_distribution<int>(0, count - 1)(random); };
+    const auto any16 = [&] {
+      return static_cast<std::int16_t>(std::uniform_int_distribution<int>(-32768, 32767)(random));
+    };
+    const auto release_and_check = [&] {
+      pad_->Release();
+      EXPECT_TRUE(driver_.Plugged().empty());
+      EXPECT_EQ(driver_.OpenDevices(), 0);
+      for (std::uint32_t serial = 1; serial <= 3; ++serial) {
+        const auto reports = driver_.Reports(serial);
+        if (!reports.empty()) {
+          EXPECT_EQ(reports.back(), GamepadState{}) << "serial " << serial;
+        }
+      }
+    };
+    for (int step = 0; step < 30; ++step) {
+      switch (pick(6)) {
+        case 0:
+          driver_.SetWaitReadyError(pick(4) == 0 ? DWORD{ERROR_GEN_FAILURE} : DWORD{ERROR_SUCCESS});
+          pad_->Attach();
+          break;
+        case 1:
+        case 2: {
+          GamepadState state;
+          state.buttons = static_cast<std::uint16_t>(pick(65536));
+          state.lt = static_cast<std::uint8_t>(pick(256));
+          state.rt = static_cast<std::uint8_t>(pick(256));
+          state.lx = any16();
+          state.ly = any16();
+          state.rx = any16();
+          state.ry = any16();
+          pad_->SubmitReport(state);
+          break;
+        }
+        case 3:
+          pad_->Neutralize();
+          break;
+        case 4:
+          now_ += static_cast<std::uint64_t>(pick(700));
+          pad_->WatchdogTick();
+          break;
+        default:
+          release_and_check();
+          break;
+      }
+    }
+    release_and_check();
+    if (::testing::Test::HasFailure()) {
+      return;
+    }
+  }
+}
+
+}  // namespace
+}  // namespace corvane::client
