@@ -11,6 +11,7 @@
 #include <random>
 #include <set>
 #include <string>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -523,13 +524,19 @@ TEST_F(InputEventTest, GamepadReportsNeedEveryValueInRangeAndNoRefusedButton) {
   for (const int refused : {0x0020, 0x0400, 0x0800}) {
     EXPECT_FALSE(report({"buttons", EncodableValue(refused)})) << refused;
   }
-  EXPECT_FALSE(report({"buttons", EncodableValue(65536)}));
-  EXPECT_FALSE(report({"lt", EncodableValue(256)}));
-  EXPECT_FALSE(report({"rt", EncodableValue(-1)}));
-  EXPECT_FALSE(report({"lx", EncodableValue()}));
-  EXPECT_FALSE(report({"ry", EncodableValue(-32769)}));
-  EXPECT_FALSE(report({"ly", EncodableValue(1.0)}));
-  EXPECT_EQ(controller_.reports.size(), 1u);
+  // Each field just outside its range, missing, or not an integer.
+  const std::vector<std::tuple<const char*, int, int>> ranges = {
+      {"buttons", 0, 65535}, {"lt", 0, 255},        {"rt", 0, 255},       {"lx", -32768, 32767},
+      {"ly", -32768, 32767}, {"rx", -32768, 32767}, {"ry", -32768, 32767}};
+  for (const auto& [field, lowest, highest] : ranges) {
+    EXPECT_FALSE(report({field, EncodableValue(lowest - 1)})) << field;
+    EXPECT_FALSE(report({field, EncodableValue(highest + 1)})) << field;
+    EXPECT_FALSE(report({field, EncodableValue()})) << field;
+    EXPECT_FALSE(report({field, EncodableValue(1.0)})) << field;
+  }
+  EXPECT_TRUE(report({"lx", EncodableValue(-32768)}));
+  EXPECT_TRUE(report({"rt", EncodableValue(int64_t{255})}));
+  EXPECT_EQ(controller_.reports.size(), 3u);
   controller_.accepts = false;  // access denied by the driver
   EXPECT_FALSE(report({"buttons", EncodableValue(0)}));
   EXPECT_FALSE(Run({{"type", EncodableValue("gamepad")}}, ConsentMode::kDesktop));
