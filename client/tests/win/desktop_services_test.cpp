@@ -1,0 +1,246 @@
+// DesktopServices in-process, played as the application plays it through its channel, with the seams
+// in place: SendInput recorded, the fake bus driver, a driven clock, and a real window whose messages
+// (the release timer, the hot key) reach the services as the host window's do.
+#include <windows.h>
+
+#include <flutter/binary_messenger.h>
+#include <flutter/method_call.h>
+#include <flutter/standard_method_codec.h>
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "desktop_services.h"
+#include "fake_bus_driver.h"
+
+namespace {
+
+using corvane::client::GamepadState;
+using corvane::client::testing::FakeBusDriver;
+using flutter::EncodableMap;
+using flutter::EncodableValue;
+
+// What the recording SendInput saw; a plain function pointer cannot capture, hence one global.
+struct SentInput {
+  std::vector<std::vector<INPUT>> batches;
+  int size = 0;
+};
+SentInput* g_sent = nullptr;
+
+UINT RecordingSendInput(UINT count, LPINPUT inputs, int size) {
+  g_sent->size = size;
+  g_sent->batches.emplace_back(inputs, inputs + count);
+  return count;
+}
+
+// The application's side of the messenger: calls the channel handler, keeps what the host sends.
+class Application : public flutter::BinaryMessenger {
+ public:
+  void Send(const std::string& channel, const uint8_t* message, size_t size, flutter::BinaryReply) const override {
+    sent.emplace_back(channel, std::vector<uint8_t>(message, message + size));
+  }
+  void SetMessageHandler(const std::string& channel, flutter::BinaryMessageHandler handler) override {
+    if (channel == "corvane/remote_input") {
+      handler_ = std::move(handler);
+    }
+  }
+
+  // The answer to `method` with `arguments`, as "success", "success true" or "error CODE message".
+  std::string Call(const std::string& method, EncodableMap arguments) {
+    const flutter::MethodCall<EncodableValue> call(method, std::make_unique<EncodableValue>(std::move(arguments)));
+    const auto message = flutter::StandardMethodCodec::GetInstance().EncodeMethodCall(call);
+    std::string answer = "no answer";
+    handler_(message->data(), message->size(), [&answer](const uint8_t* reply, size_t size) {
+      struct Decoder : flutter::MethodResult<EncodableValue> {
+        std::string& out;
+        explicit Decoder(std::string& text) : out(text) {}
+        void SuccessInternal(const EncodableValue* value) override {
+          const bool* flag = value != nullptr ? std::get_if<bool>(value) : nullptr;
+          out = flag == nullptr ? "success" : (*flag ? "success true" : "success false");
+        }
+        void ErrorInternal(const std::string& code, const std::string& text, const EncodableValue*) override {
+          out = "error " + code + " " + text;
+        }
+        void NotImplementedInternal() override { out = "not implemented"; }
+      } decoder(answer);
+      if (size == 0) {
+        answer = "not implemented";
+      } else if (!flutter::StandardMethodCodec::GetInstance().DecodeAndProcessResponseEnvelope(reply, size, &decoder)) {
+        answer = "malformed";
+      }
+    });
+    return answer;
+  }
+
+  mutable std::vector<std::pair<std::string, std::vector<uint8_t>>> sent;
+
+ private:
+  flutter::BinaryMessageHandler handler_;
+};
+
+// A consent was given; the hot-key flag depends on whether another test holds Ctrl+Alt+F12 now.
+bool Consented(const std::string& answer) { return answer == "success true" || answer == "success false"; }
+
+EncodableMap Event(const char* session, std::initializer_list<std::pair<const char*, EncodableValue>> fields) {
+  EncodableMap map{{EncodableValue("sessionId"), EncodableValue(session)}};
+  for (const auto& [key, value] : fields) {
+    map.insert_or_assign(EncodableValue(key), value);
+  }
+  return map;
+}
+
+class DesktopServicesTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    g_sent = &sent_;
+    WNDCLASSEXW window_class = {};
+    window_class.cbSize = sizeof window_class;
+    window_class.lpfnWndProc = [](HWND window, UINT message, WPARAM wparam, LPARAM lparam) -> LRESULT {
+      auto* services = reinterpret_cast<DesktopServices*>(GetWindowLongPtrW(window, GWLP_USERDATA));
+      if (services != nullptr && services->HandleWindowMessage(message, wparam, lparam)) {
+        return 0;
+      }
+      return DefWindowProcW(window, message, wparam, lparam);
+    };
+    window_class.hInstance = GetModuleHandleW(nullptr);
+    window_class.lpszClassName = L"CorvaneDesktopServicesTest";
+    RegisterClassExW(&window_class);
+    window_ = CreateWindowExW(0, L"CorvaneDesktopServicesTest", L"", 0, 0, 0, 10, 10, HWND_MESSAGE, nullptr,
+                              GetModuleHandleW(nullptr), nullptr);
+    ASSERT_NE(window_, nullptr);
+    driver_.AddInterface();
+    DesktopServicesSeams seams;
+    seams.send_input = RecordingSendInput;
+    seams.now_ms = [this] { return now_ms_; };
+    seams.bus_io = driver_.Seam();
+    services_ = std::make_unique<DesktopServices>(&application_, window_, std::move(seams));
+    SetWindowLongPtrW(window_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(services_.get()));
+  }
+  void TearDown() override {
+    SetWindowLongPtrW(window_, GWLP_USERDATA, 0);
+    services_.reset();
+    DestroyWindow(window_);
+    g_sent = nullptr;
+  }
+
+  // Dispatches this thread's messages until `done` holds; false after 10 s (a guard, never the point).
+  template <typename Condition>
+  bool PumpUntil(Condition done) {
+    const ULONGLONG deadline = GetTickCount64() + 10000;
+    while (!done()) {
+      if (GetTickCount64() > deadline) {
+        return false;
+      }
+      MsgWaitForMultipleObjects(0, nullptr, FALSE, 50, QS_ALLINPUT);
+      MSG message;
+      while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+        DispatchMessageW(&message);
+      }
+    }
+    return true;
+  }
+
+  std::vector<GamepadState> Reports() const {
+    const auto plugged = driver_.Plugged();
+    return plugged.empty() ? std::vector<GamepadState>{} : driver_.Reports(*plugged.begin());
+  }
+
+  SentInput sent_;
+  FakeBusDriver driver_;
+  Application application_;
+  std::uint64_t now_ms_ = 1000;
+  HWND window_ = nullptr;
+  std::unique_ptr<DesktopServices> services_;
+};
+
+TEST_F(DesktopServicesTest, KeyAndTextEventsBecomeExactlyTheseInputRecords) {
+  ASSERT_TRUE(Consented(application_.Call("authorize", Event("S", {}))));
+  ASSERT_EQ(
+      application_.Call(
+          "input",
+          Event("S", {{"type", EncodableValue("key")}, {"key", EncodableValue(0x41)}, {"down", EncodableValue(true)}})),
+      "success");
+  ASSERT_EQ(
+      application_.Call("input", Event("S", {{"type", EncodableValue("text")}, {"text", EncodableValue("\xC3\xA9")}})),
+      "success");
+  ASSERT_EQ(sent_.batches.size(), 2u);
+  EXPECT_EQ(sent_.size, static_cast<int>(sizeof(INPUT)));
+  const INPUT& key = sent_.batches[0].at(0);
+  EXPECT_EQ(key.type, static_cast<DWORD>(INPUT_KEYBOARD));
+  EXPECT_EQ(key.ki.wVk, 0x41);
+  EXPECT_EQ(key.ki.wScan, 0);
+  EXPECT_EQ(key.ki.dwFlags, 0u);
+  EXPECT_EQ(key.ki.time, 0u);
+  EXPECT_EQ(key.ki.dwExtraInfo, 0u);
+  ASSERT_EQ(sent_.batches[1].size(), 2u);
+  EXPECT_EQ(sent_.batches[1][0].ki.wScan, 0x00E9);
+  EXPECT_EQ(sent_.batches[1][0].ki.dwFlags, static_cast<DWORD>(KEYEVENTF_UNICODE));
+  EXPECT_EQ(sent_.batches[1][1].ki.dwFlags, static_cast<DWORD>(KEYEVENTF_UNICODE | KEYEVENTF_KEYUP));
+  // Revoking lets the held key go.
+  ASSERT_EQ(application_.Call("revoke", {}), "success");
+  ASSERT_EQ(sent_.batches.size(), 3u);
+  EXPECT_EQ(sent_.batches[2].at(0).ki.wVk, 0x41);
+  EXPECT_EQ(sent_.batches[2].at(0).ki.dwFlags, static_cast<DWORD>(KEYEVENTF_KEYUP));
+}
+
+TEST_F(DesktopServicesTest, TheReleaseTimerReachesTheWatchdog) {
+  ASSERT_TRUE(Consented(application_.Call("authorize", Event("G", {{"mode", EncodableValue("gamepad")}}))));
+  ASSERT_EQ(application_.Call("input", Event("G", {{"type", EncodableValue("gamepad")},
+                                                   {"buttons", EncodableValue(0x1000)},
+                                                   {"lt", EncodableValue(0)},
+                                                   {"rt", EncodableValue(0)},
+                                                   {"lx", EncodableValue(0)},
+                                                   {"ly", EncodableValue(0)},
+                                                   {"rx", EncodableValue(0)},
+                                                   {"ry", EncodableValue(0)}})),
+            "success");
+  ASSERT_EQ(Reports().size(), 2u);  // the neutral report of the attach, then A
+  now_ms_ += 501;
+  // The real 100 ms timer of the window fires and its message reaches the services.
+  ASSERT_TRUE(PumpUntil([this] { return Reports().size() == 3u; }));
+  EXPECT_EQ(Reports().back(), GamepadState{});
+}
+
+TEST_F(DesktopServicesTest, TheEmergencyHotKeyMessageReleasesTheControllerAndTellsTheApplication) {
+  ASSERT_TRUE(Consented(application_.Call("authorize", Event("G", {{"mode", EncodableValue("gamepad")}}))));
+  ASSERT_EQ(driver_.Plugged().size(), 1u);
+  PostMessageW(window_, WM_HOTKEY, EmergencyHotKeyId, 0);
+  ASSERT_TRUE(PumpUntil([this] { return !application_.sent.empty(); }));
+  EXPECT_TRUE(driver_.Plugged().empty());
+  ASSERT_EQ(application_.sent.size(), 1u);
+  EXPECT_EQ(application_.sent[0].first, "corvane/remote_input");
+  const auto call = flutter::StandardMethodCodec::GetInstance().DecodeMethodCall(application_.sent[0].second);
+  ASSERT_NE(call, nullptr);
+  EXPECT_EQ(call->method_name(), "emergencyStop");
+  EXPECT_EQ(*call->arguments(), EncodableValue("G"));
+  EXPECT_EQ(application_.Call("input", Event("G", {{"type", EncodableValue("gamepad")}})),
+            "error NOT_AUTHORIZED No local approval");
+}
+
+TEST_F(DesktopServicesTest, ARenewalWhoseControllerStoppedAnsweringEndsTheConsent) {
+  ASSERT_TRUE(Consented(application_.Call("authorize", Event("G", {{"mode", EncodableValue("gamepad")}}))));
+  driver_.SetReportError(ERROR_ACCESS_DENIED);
+  EXPECT_EQ(application_.Call("authorize", Event("G", {{"mode", EncodableValue("gamepad")}})),
+            "error GAMEPAD_NOT_READY Virtual controller disconnected.");
+  EXPECT_TRUE(driver_.Plugged().empty());
+  EXPECT_TRUE(driver_.Faults().empty()) << driver_.Faults().front();
+}
+
+TEST_F(DesktopServicesTest, TeardownReleasesWhatIsHeld) {
+  ASSERT_TRUE(Consented(application_.Call("authorize", Event("S", {}))));
+  ASSERT_EQ(application_.Call("input", Event("S", {{"type", EncodableValue("button")},
+                                                   {"button", EncodableValue(1)},
+                                                   {"down", EncodableValue(true)}})),
+            "success");
+  SetWindowLongPtrW(window_, GWLP_USERDATA, 0);
+  services_.reset();
+  ASSERT_EQ(sent_.batches.size(), 2u);
+  EXPECT_EQ(sent_.batches[1].at(0).type, static_cast<DWORD>(INPUT_MOUSE));
+  EXPECT_EQ(sent_.batches[1].at(0).mi.dwFlags, static_cast<DWORD>(MOUSEEVENTF_RIGHTUP));
+}
+
+}  // namespace
