@@ -36,6 +36,11 @@ function(corvane_gtest target label)
   cmake_parse_arguments(ARG "" "LOCK" "" ${ARGN})
   target_link_libraries(${target} PRIVATE GTest::gtest_main)
   corvane_warnings(${target})
+  if(CORVANE_WINDOWS)
+    # The test sources are most of the Windows build; unoptimised they compile a third faster, and
+    # the code they test still comes optimised from its libraries.
+    target_compile_options(${target} PRIVATE -O0)
+  endif()
   set(properties LABELS ${label})
   if(ARG_LOCK)
     list(APPEND properties RESOURCE_LOCK ${ARG_LOCK})
