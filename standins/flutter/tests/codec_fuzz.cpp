@@ -104,9 +104,13 @@ struct Answer {
   std::string code;
   std::string message;
   std::optional<EncodableValue> value;
-
-  bool operator==(const Answer&) const = default;
 };
+
+// Two answers alike, their values compared by Same.
+bool SameAnswer(const Answer& a, const Answer& b) {
+  return a.error == b.error && a.code == b.code && a.message == b.message &&
+         a.value.has_value() == b.value.has_value() && (!a.value || Same(*a.value, *b.value));
+}
 
 class Recorder : public flutter::MethodResult<EncodableValue> {
  public:
@@ -146,7 +150,7 @@ void CheckEnvelope(const uint8_t* data, size_t size) {
   Require(encoded != nullptr);
   Recorder second;
   Require(codec.DecodeAndProcessResponseEnvelope(encoded->data(), encoded->size(), &second));
-  Require(second.answers == first.answers);
+  Require(second.answers.size() == 1 && SameAnswer(second.answers[0], first.answers[0]));
   const auto again = Reencode(second.answers[0]);
   Require(again != nullptr && *again == *encoded);
 }
