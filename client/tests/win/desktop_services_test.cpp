@@ -9,7 +9,9 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <cstdlib>
 #include <memory>
+#include <random>
 #include <string>
 #include <utility>
 #include <vector>
@@ -241,6 +243,92 @@ TEST_F(DesktopServicesTest, TeardownReleasesWhatIsHeld) {
   ASSERT_EQ(sent_.batches.size(), 2u);
   EXPECT_EQ(sent_.batches[1].at(0).type, static_cast<DWORD>(INPUT_MOUSE));
   EXPECT_EQ(sent_.batches[1].at(0).mi.dwFlags, static_cast<DWORD>(MOUSEEVENTF_RIGHTUP));
+}
+
+TEST_F(DesktopServicesTest, AReleaseTimerThatCannotStartEndsTheGamepadConsent) {
+  // A window that no longer exists: the controller attaches, the timer cannot start on it.
+  HWND gone = CreateWindowExW(0, L"CorvaneDesktopServicesTest", L"", 0, 0, 0, 10, 10, HWND_MESSAGE, nullptr,
+                              GetModuleHandleW(nullptr), nullptr);
+  ASSERT_TRUE(DestroyWindow(gone));
+  DesktopServicesSeams seams;
+  seams.send_input = RecordingSendInput;
+  seams.now_ms = [this] { return now_ms_; };
+  seams.bus_io = driver_.Seam();
+  Application application;
+  DesktopServices services(&application, gone, std::move(seams));
+  EXPECT_EQ(application.Call("authorize", Event("G", {{"mode", EncodableValue("gamepad")}})),
+            "error GAMEPAD_WATCHDOG Could not start the input release timer.");
+  EXPECT_TRUE(driver_.Plugged().empty()) << "the controller stays attached";
+  EXPECT_EQ(application.Call("input", Event("G", {{"type", EncodableValue("gamepad")}})),
+            "error NOT_AUTHORIZED No local approval");
+}
+
+// Nothing stays pressed on the virtual controller: seeded random gamepad sessions with renewals,
+// reports, suspensions, revocations, emergency stops and watchdog ticks, with a model of consent
+// deciding each answer; after the closing "revoke" the controller is unplugged and every serial's
+// last report is neutral.
+TEST_F(DesktopServicesTest, TheVirtualControllerEndsNeutralAfterRandomSessions) {
+  const char* chosen = std::getenv("CORVANE_PROPERTY_SEED");
+  const auto seed = static_cast<std::uint32_t>(chosen != nullptr ? std::strtoul(chosen, nullptr, 10) : 20261208ul);
+  std::mt19937 random(seed);
+  SCOPED_TRACE("seed " + std::to_string(seed) + " (CORVANE_PROPERTY_SEED repeats it)");
+  const std::vector<std::string> sessions = {"A", "B"};
+  for (int sequence = 0; sequence < 10; ++sequence) {
+    std::string consented;
+    bool suspended = false;
+    for (int step = 0; step < 40; ++step) {
+      SCOPED_TRACE("sequence " + std::to_string(sequence) + ", step " + std::to_string(step));
+      const std::string who = sessions[random() % 2];
+      const EncodableMap only_session{{EncodableValue("sessionId"), EncodableValue(who)}};
+      switch (random() % 8) {
+        case 0:
+          ASSERT_TRUE(
+              Consented(application_.Call("authorize", Event(who.c_str(), {{"mode", EncodableValue("gamepad")}}))));
+          consented = who;
+          suspended = false;
+          break;
+        case 1:
+          ASSERT_EQ(application_.Call("suspend", only_session), "success");
+          suspended = suspended || who == consented;
+          break;
+        case 2:
+          ASSERT_EQ(application_.Call("revoke", only_session), "success");
+          consented = who == consented ? "" : consented;
+          break;
+        case 3: {
+          const std::size_t before = application_.sent.size();
+          PostMessageW(window_, WM_HOTKEY, EmergencyHotKeyId, 0);
+          ASSERT_TRUE(PumpUntil([&] { return application_.sent.size() > before; }));
+          consented.clear();
+          break;
+        }
+        case 4:
+          now_ms_ += 100 * (random() % 8);  // the watchdog's tick, maybe past the 500 ms
+          services_->HandleWindowMessage(WM_TIMER, ReleaseTimerId, 0);
+          break;
+        default: {
+          const int buttons = static_cast<int>(random() % 0x10000) & ~0x0C20;
+          const std::string answer = application_.Call(
+              "input", Event(who.c_str(), {{"type", EncodableValue("gamepad")},
+                                           {"buttons", EncodableValue(buttons)},
+                                           {"lt", EncodableValue(static_cast<int>(random() % 256))},
+                                           {"rt", EncodableValue(static_cast<int>(random() % 256))},
+                                           {"lx", EncodableValue(static_cast<int>(random() % 65536) - 32768)},
+                                           {"ly", EncodableValue(static_cast<int>(random() % 65536) - 32768)},
+                                           {"rx", EncodableValue(0)},
+                                           {"ry", EncodableValue(0)}}));
+          ASSERT_EQ(answer, who == consented && !suspended ? "success" : "error NOT_AUTHORIZED No local approval");
+        }
+      }
+    }
+    ASSERT_EQ(application_.Call("revoke", {}), "success");
+    ASSERT_TRUE(driver_.Plugged().empty());
+    for (std::uint32_t serial = 1; serial <= 4; ++serial) {
+      const std::vector<GamepadState> reports = driver_.Reports(serial);
+      EXPECT_TRUE(reports.empty() || reports.back() == GamepadState{}) << "serial " << serial;
+    }
+  }
+  EXPECT_TRUE(driver_.Faults().empty()) << driver_.Faults().front();
 }
 
 }  // namespace
