@@ -17,6 +17,7 @@
 
 #include "bridge_peer.h"
 #include "child_process.h"
+#include "host_session.h"
 #include "input_sink.h"
 
 namespace {
@@ -24,6 +25,7 @@ namespace {
 namespace fs = std::filesystem;
 using corvane::testing::ChildOutcome;
 using corvane::testing::ChildProcess;
+using corvane::testing::HostSession;
 using corvane::testing::InputSink;
 using corvane::testing::SinkEvent;
 using corvane::testing::SinkRecord;
@@ -41,29 +43,6 @@ std::string text_at(const EncodableList& frame, std::size_t index) {
   return text != nullptr ? *text : std::string("<not a string>");
 }
 
-// The host's top-level window of process `pid`, or null.
-HWND host_window_of(DWORD pid) {
-  struct Search {
-    DWORD pid;
-    HWND found;
-  } search{pid, nullptr};
-  EnumWindows(
-      [](HWND window, LPARAM data) -> BOOL {
-        auto* wanted = reinterpret_cast<Search*>(data);
-        DWORD owner = 0;
-        GetWindowThreadProcessId(window, &owner);
-        wchar_t class_name[64] = {};
-        GetClassNameW(window, class_name, 64);
-        if (owner == wanted->pid && std::wstring(class_name) == L"FLUTTER_RUNNER_WIN32_WINDOW") {
-          wanted->found = window;
-          return FALSE;
-        }
-        return TRUE;
-      },
-      reinterpret_cast<LPARAM>(&search));
-  return search.found;
-}
-
 std::wstring title_of(HWND window) {
   wchar_t title[256] = {};
   GetWindowTextW(window, title, 256);
@@ -74,28 +53,15 @@ std::wstring title_of(HWND window) {
 class Host : public ::testing::Test {
  protected:
   void Start(const std::vector<std::wstring>& arguments) {
-    ASSERT_TRUE(peer_.listening());
-    SetEnvironmentVariableW(L"CORVANE_FLUTTER_BRIDGE_PORT", std::to_wstring(peer_.port()).c_str());
-    SetEnvironmentVariableW(L"CORVANE_FLUTTER_HOLD_FIRST_FRAME", L"1");
-    const fs::path bin = fs::path(corvane::testing::executable_directory()).parent_path();
-    host_ = std::make_unique<ChildProcess>((bin.parent_path() / "client_bundle" / "corvane_client.exe").wstring(),
-                                           arguments);
-    SetEnvironmentVariableW(L"CORVANE_FLUTTER_BRIDGE_PORT", nullptr);
-    SetEnvironmentVariableW(L"CORVANE_FLUTTER_HOLD_FIRST_FRAME", nullptr);
-    ASSERT_TRUE(host_->started()) << host_->start_error();
-    ASSERT_TRUE(peer_.accept_within(kWaitMs)) << "the engine did not connect to the bridge";
-    hello_ = peer_.receive_kind_within("hello", kWaitMs);
-    ASSERT_TRUE(hello_) << peer_.last_error();
-    // The window exists before the engine: it is created first and hosts the view.
-    window_ = host_window_of(host_->pid());
-    ASSERT_NE(window_, nullptr);
+    session_ = std::make_unique<HostSession>(peer_, arguments, kWaitMs);
+    ASSERT_EQ(session_->error(), "");
+    host_ = &session_->process();
+    hello_ = session_->hello();
+    window_ = session_->window();
   }
 
   // Releases the first frame and waits until the engine has called the host's frame callback.
-  void ShowFirstFrame() {
-    ASSERT_TRUE(peer_.send(EncodableList{EncodableValue("first-frame")}));
-    ASSERT_TRUE(peer_.receive_kind_within("first-frame-shown", kWaitMs)) << peer_.last_error();
-  }
+  void ShowFirstFrame() { ASSERT_TRUE(session_->ShowFirstFrame()) << peer_.last_error(); }
 
   // Closes the window as a user would and waits for the host to end.
   ChildOutcome Close() {
@@ -122,7 +88,8 @@ class Host : public ::testing::Test {
   }
 
   BridgePeer peer_;
-  std::unique_ptr<ChildProcess> host_;
+  std::unique_ptr<HostSession> session_;
+  ChildProcess* host_ = nullptr;
   std::optional<EncodableList> hello_;
   HWND window_ = nullptr;
 };
@@ -279,31 +246,8 @@ class RemoteControl : public Host {
     Host::TearDown();
   }
 
-  // The answer to one call on the remote-input channel: "success", "success true", "error CODE message".
   std::string Call(const std::string& method, std::initializer_list<std::pair<const char*, EncodableValue>> arguments) {
-    flutter::EncodableMap map;
-    for (const auto& [key, value] : arguments) {
-      map.emplace(EncodableValue(key), value);
-    }
-    const int64_t id = peer_.invoke(kRemoteInput, method, EncodableValue(std::move(map)));
-    const std::optional<Envelope> answer = peer_.await_response(id, kWaitMs);
-    if (!answer) {
-      return "no answer: " + peer_.last_error();
-    }
-    switch (answer->kind) {
-      case Envelope::Kind::kSuccess:
-        if (const auto* flag = std::get_if<bool>(&answer->value)) {
-          return *flag ? "success true" : "success false";
-        }
-        return answer->value.IsNull() ? "success" : "success <value>";
-      case Envelope::Kind::kError:
-        return "error " + answer->code + " " + answer->message;
-      case Envelope::Kind::kNotImplemented:
-        return "not implemented";
-      case Envelope::Kind::kMalformed:
-        break;
-    }
-    return "malformed";
+    return session_->Call(method, arguments);
   }
   std::string KeyUp(const std::string& session) {
     return Call("input", {{"sessionId", EncodableValue(session)},
@@ -383,12 +327,7 @@ class Injection : public RemoteControl {
     for (const auto& [key, value] : event) {
       map.insert_or_assign(EncodableValue(key), value);
     }
-    const int64_t id = peer_.invoke(kRemoteInput, "input", EncodableValue(std::move(map)));
-    const std::optional<Envelope> answer = peer_.await_response(id, kWaitMs);
-    if (!answer) {
-      return "no answer";
-    }
-    return answer->kind == Envelope::Kind::kSuccess ? "success" : "error " + answer->code + " " + answer->message;
+    return session_->Call("input", std::move(map));
   }
   std::string Key(const std::string& session, int key, bool down) {
     return Input(session,
@@ -448,7 +387,8 @@ TEST_F(Injection, AnotherSessionsConsentFirstReleasesWhatTheFirstHeld) {
   ASSERT_EQ(Call("authorize", {{"sessionId", EncodableValue("B")}}), "success true");
   EXPECT_EQ(sink_->KeysDown(), std::vector<int>{});
   EXPECT_EQ(Key("A", VK_SHIFT, false), kNotAuthorized);
-  EXPECT_EQ(ValuesOf(sink_->EventsThrough(SinkEvent::kKeyUp), SinkEvent::kKeyUp), std::vector<std::int64_t>{VK_SHIFT});
+  EXPECT_EQ(ValuesOf(sink_->EventsThrough(SinkEvent::kKeyUp, VK_SHIFT), SinkEvent::kKeyUp),
+            std::vector<std::int64_t>{VK_SHIFT});
 }
 
 // Nothing stays pressed: seeded random sessions against the real host, with a model of consent
@@ -546,7 +486,7 @@ TEST(HostWithoutEngine, ExitsWithOneAndLeavesNoWindow) {
   const ChildOutcome outcome = host.wait(60000);
   EXPECT_TRUE(outcome.finished);
   EXPECT_EQ(outcome.exit_code, 1u);
-  EXPECT_EQ(host_window_of(host.pid()), nullptr);
+  EXPECT_EQ(corvane::testing::HostWindowOf(host.pid()), nullptr);
 }
 
 }  // namespace

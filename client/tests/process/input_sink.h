@@ -55,9 +55,9 @@ class InputSink {
   const std::string& error() const { return error_; }
   HWND window() const { return window_; }
 
-  // The logged events, once one of `kind` is among them (10 s at most, a guard). Input arrives in
-  // order, so waiting for the kind of the last event sent waits for everything before it.
-  std::vector<SinkRecord> EventsThrough(SinkEvent kind);
+  // The logged events, once one of `kind` (with `value`, when given) is among them (10 s at most, a
+  // guard). Input arrives in order, so waiting for the last event sent waits for all before it.
+  std::vector<SinkRecord> EventsThrough(SinkEvent kind, std::optional<std::int64_t> value = std::nullopt);
   // The virtual keys from 1 to 254 (mouse buttons included) GetAsyncKeyState sees down in the sink.
   std::vector<int> KeysDown() const;
 

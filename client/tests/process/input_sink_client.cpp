@@ -85,7 +85,7 @@ InputSink::~InputSink() {
   CloseHandle(changed_event_);
 }
 
-std::vector<SinkRecord> InputSink::EventsThrough(SinkEvent kind) {
+std::vector<SinkRecord> InputSink::EventsThrough(SinkEvent kind, std::optional<std::int64_t> value) {
   const ULONGLONG deadline = GetTickCount64() + kGuardMs;
   std::vector<SinkRecord> records;
   for (;;) {
@@ -93,8 +93,9 @@ std::vector<SinkRecord> InputSink::EventsThrough(SinkEvent kind) {
     for (std::size_t i = records.size(); i < logged; ++i) {
       records.push_back(Decode(static_cast<std::int64_t>(SendMessageW(window_, kSinkEvent, i, 0))));
     }
-    const bool found =
-        std::any_of(records.begin(), records.end(), [kind](const SinkRecord& record) { return record.kind == kind; });
+    const bool found = std::any_of(records.begin(), records.end(), [&](const SinkRecord& record) {
+      return record.kind == kind && (!value || record.value == *value);
+    });
     if (found || GetTickCount64() > deadline) {
       return records;
     }
