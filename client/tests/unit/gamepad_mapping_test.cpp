@@ -159,6 +159,7 @@ TEST(MapJoystick, Buttons7And8AreFullTriggers) {
     EXPECT_EQ(left.lt, 255);
     EXPECT_EQ(left.rt, 0);
     const GamepadState right = MapJoystick(Centred(1U << 7), FullRange(0), playstation);
+    EXPECT_EQ(right.buttons, 0);
     EXPECT_EQ(right.lt, 0);
     EXPECT_EQ(right.rt, 255);
   }

@@ -403,6 +403,9 @@ TEST_F(InputEventTest, MoveStepsAtMost2000PixelsAndNeverLeavesTheArea) {
   // 2000 + 2000 = 4000 is past the right edge: held at 3839. 500 − 3.5 = 496.5.
   EXPECT_EQ(Last().dx, 65535);
   EXPECT_EQ(Last().dy, static_cast<std::int32_t>(496.5 * 65535 / 1079));
+  platform_.cursor = ScreenPoint{3000, 500};  // a missing step is no step
+  ASSERT_TRUE(Run({{"type", EncodableValue("move")}, {"dy", EncodableValue(0)}}));
+  EXPECT_EQ(Last().dx, static_cast<std::int32_t>(3000.0 * 65535 / 3839));
   platform_.cursor = std::nullopt;  // unreadable: from (0, 0), then into the area
   ASSERT_TRUE(Run({{"type", EncodableValue("move")}, {"dx", EncodableValue(5)}}));
   EXPECT_EQ(Last().dx, static_cast<std::int32_t>(1920.0 * 65535 / 3839));
@@ -470,6 +473,7 @@ TEST_F(InputEventTest, OnlyPermittedKeysAreInjectedAndUpsAreAlwaysSent) {
   EXPECT_FALSE(Run({{"type", EncodableValue("key")}, {"key", EncodableValue(-1)}, {"down", EncodableValue(true)}}));
   // The low 16 bits of the truncated number: 65536 + 65.9 is 'A'.
   EXPECT_TRUE(Run({{"type", EncodableValue("key")}, {"key", EncodableValue(65601.9)}, {"down", EncodableValue(true)}}));
+  EXPECT_EQ(Last(), (InputRecord{InputRecord::Type::kKeyboard, 0, 0, 0, 0x41, 0, 0}));
   EXPECT_EQ(held_.keys, (std::set<std::uint16_t>{0x41, 0x5B}));
   EXPECT_TRUE(Run({{"type", EncodableValue("key")}, {"key", EncodableValue(0x7B)}}));  // up of a key never pressed
   EXPECT_EQ(Last(), (InputRecord{InputRecord::Type::kKeyboard, 0, 0, 0, 0x7B, 0, InputFlag::kKeyUp}));
