@@ -78,6 +78,9 @@ class Application : public flutter::BinaryMessenger {
     return answer;
   }
 
+  // Whether a handler still takes the remote-input channel's calls.
+  bool Serves() const { return handler_ != nullptr; }
+
   mutable std::vector<std::pair<std::string, std::vector<uint8_t>>> sent;
 
  private:
@@ -239,7 +242,9 @@ TEST_F(DesktopServicesTest, TeardownReleasesWhatIsHeld) {
                                                    {"down", EncodableValue(true)}})),
             "success");
   SetWindowLongPtrW(window_, GWLP_USERDATA, 0);
+  ASSERT_TRUE(application_.Serves());
   services_.reset();
+  EXPECT_FALSE(application_.Serves()) << "a later call would reach the services after they are gone";
   ASSERT_EQ(sent_.batches.size(), 2u);
   EXPECT_EQ(sent_.batches[1].at(0).type, static_cast<DWORD>(INPUT_MOUSE));
   EXPECT_EQ(sent_.batches[1].at(0).mi.dwFlags, static_cast<DWORD>(MOUSEEVENTF_RIGHTUP));
