@@ -4,6 +4,8 @@
 
 #include <flutter/standard_method_codec.h>
 
+#include <cstdint>
+#include <string>
 #include <vector>
 
 #include "source_rect.h"
@@ -13,6 +15,10 @@ namespace {
 constexpr char kRemoteInputChannel[] = "corvane/remote_input";
 constexpr char kFileDropChannel[] = "corvane/chat_file_drop";
 constexpr UINT kReleaseTimerMs = 100;
+constexpr UINT kMaxDroppedFiles = 64;
+constexpr UINT kMaxDroppedPathLength = 32767;
+// The frame full screen takes away: caption, system menu, sizing border, minimise and maximise boxes.
+constexpr LONG_PTR kFramedStyles = WS_CAPTION | WS_SYSMENU | WS_THICKFRAME | WS_MINIMIZEBOX | WS_MAXIMIZEBOX;
 
 using corvane::client::InputRecord;
 
@@ -101,6 +107,9 @@ DesktopServices::DesktopServices(flutter::BinaryMessenger* messenger, HWND windo
 DesktopServices::~DesktopServices() {
   // Nothing injected may outlive the window: everything goes up before the channels go.
   remote_input_.ReleaseAllInput();
+  if (fullscreen_) {
+    LeaveFullscreen();
+  }
   if (remote_input_channel_) {
     remote_input_channel_->SetMethodCallHandler(nullptr);
   }
@@ -158,11 +167,17 @@ void DesktopServices::Dispatch(RemoteInputMethod method, const MethodArguments& 
     case RemoteInputMethod::kInput:
       remote_input_.Input(arguments, result);
       return;
+    case RemoteInputMethod::kScreenInfo:
+      ScreenInfo(arguments, result);
+      return;
+    case RemoteInputMethod::kAttention:
+      Attention(result);
+      return;
     case RemoteInputMethod::kGamepadFullscreen:
+      GamepadFullscreen(arguments, result);
+      return;
     case RemoteInputMethod::kGamepadStatus:
     case RemoteInputMethod::kInstallGamepadDriver:
-    case RemoteInputMethod::kScreenInfo:
-    case RemoteInputMethod::kAttention:
       MethodNotBuiltYet(result);
       return;
   }
@@ -175,9 +190,96 @@ void DesktopServices::ReadGamepads(const MethodArguments& arguments, Result& res
   result.Success(corvane::client::ReadGamepadsResult(foreground, devices));
 }
 
+void DesktopServices::ScreenInfo(const MethodArguments& arguments, Result& result) {
+  const corvane::client::ConsentArea area = corvane::client::ResolveSourceRect(arguments.String("sourceId"));
+  result.Success(flutter::EncodableValue(flutter::EncodableMap{
+      {flutter::EncodableValue("width"), flutter::EncodableValue(static_cast<std::int32_t>(area.right - area.left))},
+      {flutter::EncodableValue("height"),
+       flutter::EncodableValue(static_cast<std::int32_t>(area.bottom - area.top))}}));
+}
+
+void DesktopServices::Attention(Result& result) {
+  FLASHWINFO flash = {};
+  flash.cbSize = sizeof flash;
+  flash.hwnd = window_;
+  flash.dwFlags = FLASHW_TRAY | FLASHW_TIMERNOFG;
+  flash.uCount = 3;
+  flash.dwTimeout = 0;  // the cursor's blink rate
+  FlashWindowEx(&flash);
+  result.Success();
+}
+
+void DesktopServices::GamepadFullscreen(const MethodArguments& arguments, Result& result) {
+  const bool enabled = arguments.Bool("enabled");
+  if (enabled == fullscreen_) {
+    result.Success();
+    return;
+  }
+  if (!enabled) {
+    LeaveFullscreen();
+    result.Success();
+    return;
+  }
+  const HWND root = GetAncestor(window_, GA_ROOT);
+  WINDOWPLACEMENT placement = {};
+  placement.length = sizeof placement;
+  MONITORINFO monitor = {};
+  monitor.cbSize = sizeof monitor;
+  // A window whose placement or monitor cannot be read stays as it is.
+  if (GetWindowPlacement(root, &placement) &&
+      GetMonitorInfoW(MonitorFromWindow(root, MONITOR_DEFAULTTONEAREST), &monitor)) {
+    saved_placement_ = placement;
+    saved_style_ = GetWindowLongPtrW(root, GWL_STYLE);
+    SetWindowLongPtrW(root, GWL_STYLE, saved_style_ & ~kFramedStyles);
+    const RECT& area = monitor.rcMonitor;
+    SetWindowPos(root, HWND_TOP, area.left, area.top, area.right - area.left, area.bottom - area.top,
+                 SWP_FRAMECHANGED | SWP_NOOWNERZORDER);
+    fullscreen_ = true;
+  }
+  result.Success();
+}
+
+void DesktopServices::LeaveFullscreen() {
+  const HWND root = GetAncestor(window_, GA_ROOT);
+  SetWindowLongPtrW(root, GWL_STYLE, saved_style_);
+  SetWindowPlacement(root, &saved_placement_);
+  SetWindowPos(root, nullptr, 0, 0, 0, 0,
+               SWP_NOSIZE | SWP_NOMOVE | SWP_NOZORDER | SWP_FRAMECHANGED | SWP_NOOWNERZORDER);
+  fullscreen_ = false;
+}
+
 void DesktopServices::MethodNotBuiltYet(Result& result) { result.NotImplemented(); }
 
 void DesktopServices::OnFilesDropped(HDROP drop) {
-  // The drop's memory belongs to the receiver; nothing reads it in this build.
+  flutter::EncodableList paths;
+  const UINT count = DragQueryFileW(drop, 0xFFFFFFFF, nullptr, 0);
+  for (UINT index = 0; index < count && index < kMaxDroppedFiles; ++index) {
+    const UINT length = DragQueryFileW(drop, index, nullptr, 0);
+    if (length == 0 || length > kMaxDroppedPathLength) {
+      continue;
+    }
+    std::wstring path(length + 1, L'\0');
+    const UINT read = DragQueryFileW(drop, index, path.data(), length + 1);
+    if (read == 0) {
+      continue;
+    }
+    path.resize(read);
+    const int size =
+        WideCharToMultiByte(CP_UTF8, 0, path.data(), static_cast<int>(path.size()), nullptr, 0, nullptr, nullptr);
+    if (size <= 0) {
+      continue;
+    }
+    std::string utf8(static_cast<std::size_t>(size), '\0');
+    if (WideCharToMultiByte(CP_UTF8, 0, path.data(), static_cast<int>(path.size()), utf8.data(), size, nullptr,
+                            nullptr) != size) {
+      continue;
+    }
+    paths.emplace_back(std::move(utf8));
+  }
   DragFinish(drop);
+  if (!paths.empty() && file_drop_channel_) {
+    file_drop_channel_->InvokeMethod(
+        "filesDropped", std::make_unique<flutter::EncodableValue>(flutter::EncodableMap{
+                            {flutter::EncodableValue("paths"), flutter::EncodableValue(std::move(paths))}}));
+  }
 }

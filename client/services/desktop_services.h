@@ -87,16 +87,27 @@ class DesktopServices {
   void Dispatch(RemoteInputMethod method, const MethodArguments& arguments, Result& result);
   // "readGamepads": the local pads, their values only while the host window is in front.
   void ReadGamepads(const MethodArguments& arguments, Result& result);
+  // "screenInfo": the pixel size of the monitor or virtual screen a "sourceId" names.
+  static void ScreenInfo(const MethodArguments& arguments, Result& result);
+  // "attention": flashes the task-bar button until the window comes to the front.
+  void Attention(Result& result);
+  // "gamepadFullscreen": borderless full screen on the window's monitor, or back.
+  void GamepadFullscreen(const MethodArguments& arguments, Result& result);
+  // Puts the root window back as it was before full screen.
+  void LeaveFullscreen();
   // The answer of a method whose service is not in this build yet.
   static void MethodNotBuiltYet(Result& result);
 
-  // Files were dropped on the window.
+  // Files were dropped on the window: their paths go to the application's chat.
   void OnFilesDropped(HDROP drop);
 
   HWND window_;
   std::unique_ptr<Channel> remote_input_channel_;
   std::unique_ptr<Channel> file_drop_channel_;
   Channel* emergency_channel_ = nullptr;  // the remote-input channel while it exists
+  bool fullscreen_ = false;
+  LONG_PTR saved_style_ = 0;              // the root window's style before full screen
+  WINDOWPLACEMENT saved_placement_ = {};  // and its placement (maximised or not, normal rectangle)
   Platform platform_;
   corvane::client::VirtualGamepad virtual_gamepad_;
   corvane::client::GamepadReader gamepad_reader_;

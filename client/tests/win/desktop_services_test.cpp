@@ -3,6 +3,8 @@
 // (the release timer, the hot key) reach the services as the host window's do.
 #include <windows.h>
 
+#include <shlobj.h>
+
 #include <flutter/binary_messenger.h>
 #include <flutter/method_call.h>
 #include <flutter/standard_method_codec.h>
@@ -334,6 +336,72 @@ TEST_F(DesktopServicesTest, TheVirtualControllerEndsNeutralAfterRandomSessions) 
     }
   }
   EXPECT_TRUE(driver_.Faults().empty()) << driver_.Faults().front();
+}
+
+// A drop as the shell hands it over: a DROPFILES block of wide, NUL-separated paths.
+HDROP MakeDrop(const std::vector<std::wstring>& files) {
+  std::size_t characters = 1;
+  for (const std::wstring& file : files) {
+    characters += file.size() + 1;
+  }
+  HGLOBAL memory = GlobalAlloc(GHND, sizeof(DROPFILES) + characters * sizeof(wchar_t));
+  auto* header = static_cast<DROPFILES*>(GlobalLock(memory));
+  header->pFiles = sizeof(DROPFILES);
+  header->fWide = TRUE;
+  auto* out = reinterpret_cast<wchar_t*>(reinterpret_cast<char*>(header) + sizeof(DROPFILES));
+  for (const std::wstring& file : files) {
+    std::copy(file.begin(), file.end(), out);
+    out += file.size() + 1;
+  }
+  GlobalUnlock(memory);
+  return static_cast<HDROP>(memory);
+}
+
+TEST_F(DesktopServicesTest, ADropOfAHundredFilesSendsTheFirstSixtyFourAsUtf8) {
+  std::vector<std::wstring> files = {L"C:\\drop\\\u0641\u0627\u06CC\u0644 \U0001F600.txt"};
+  for (int i = 1; i < 100; ++i) {
+    files.push_back(L"C:\\drop\\" + std::to_wstring(i) + L".txt");
+  }
+  EXPECT_TRUE(services_->HandleWindowMessage(WM_DROPFILES, reinterpret_cast<WPARAM>(MakeDrop(files)), 0));
+  ASSERT_EQ(application_.sent.size(), 1u);
+  EXPECT_EQ(application_.sent[0].first, "corvane/chat_file_drop");
+  const auto call = flutter::StandardMethodCodec::GetInstance().DecodeMethodCall(application_.sent[0].second);
+  ASSERT_NE(call, nullptr);
+  EXPECT_EQ(call->method_name(), "filesDropped");
+  const auto& paths =
+      std::get<flutter::EncodableList>(std::get<EncodableMap>(*call->arguments()).at(EncodableValue("paths")));
+  ASSERT_EQ(paths.size(), 64u);
+  EXPECT_EQ(paths[0], EncodableValue("C:\\drop\\\xD9\x81\xD8\xA7\xDB\x8C\xD9\x84 \xF0\x9F\x98\x80.txt"));
+  EXPECT_EQ(paths[63], EncodableValue("C:\\drop\\63.txt"));
+}
+
+TEST_F(DesktopServicesTest, AnEmptyDropSendsNothingAndIsStillTaken) {
+  EXPECT_TRUE(services_->HandleWindowMessage(WM_DROPFILES, reinterpret_cast<WPARAM>(MakeDrop({})), 0));
+  EXPECT_TRUE(application_.sent.empty());
+}
+
+TEST_F(DesktopServicesTest, TeardownInFullScreenRestoresTheWindow) {
+  HWND framed = CreateWindowExW(0, L"CorvaneDesktopServicesTest", L"framed", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 100, 100,
+                                640, 480, nullptr, nullptr, GetModuleHandleW(nullptr), nullptr);
+  ASSERT_NE(framed, nullptr);
+  RECT before{};
+  GetWindowRect(framed, &before);
+  const LONG_PTR style = GetWindowLongPtrW(framed, GWL_STYLE);
+  {
+    Application application;
+    DesktopServices services(&application, framed, {});
+    ASSERT_EQ(application.Call("gamepadFullscreen", {{EncodableValue("enabled"), EncodableValue(true)}}), "success");
+    RECT full{};
+    GetWindowRect(framed, &full);
+    EXPECT_EQ(full.right - full.left, GetSystemMetrics(SM_CXSCREEN));
+    EXPECT_EQ(GetWindowLongPtrW(framed, GWL_STYLE) & WS_CAPTION, 0);
+  }
+  RECT after{};
+  GetWindowRect(framed, &after);
+  EXPECT_EQ(GetWindowLongPtrW(framed, GWL_STYLE), style);
+  EXPECT_TRUE(EqualRect(&after, &before))
+      << after.left << "," << after.top << " " << after.right << "," << after.bottom;
+  DestroyWindow(framed);
 }
 
 }  // namespace
