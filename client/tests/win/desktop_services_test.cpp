@@ -338,9 +338,10 @@ TEST_F(DesktopServicesTest, TheVirtualControllerEndsNeutralAfterRandomSessions) 
   EXPECT_TRUE(driver_.Faults().empty()) << driver_.Faults().front();
 }
 
-// A drop as the shell hands it over: a DROPFILES block of wide, NUL-separated paths.
+// A drop as the shell hands it over: a DROPFILES block of wide, NUL-separated paths ending in an
+// empty one (two NULs even when there are no paths).
 HDROP MakeDrop(const std::vector<std::wstring>& files) {
-  std::size_t characters = 1;
+  std::size_t characters = files.empty() ? 2 : 1;
   for (const std::wstring& file : files) {
     characters += file.size() + 1;
   }
