@@ -87,6 +87,7 @@ void DesktopServices::Platform::SendEmergencyStop(const std::string& session_id)
 
 DesktopServices::DesktopServices(flutter::BinaryMessenger* messenger, HWND window, DesktopServicesSeams seams)
     : window_(window),
+      flash_window_(seams.flash_window),
       platform_(window, seams.send_input, emergency_channel_),
       virtual_gamepad_(seams.bus_io ? std::move(seams.bus_io) : corvane::client::SystemBusDeviceIo(), seams.now_ms),
       gamepad_reader_(seams.gamepad_api ? std::move(seams.gamepad_api) : corvane::client::SystemGamepadApi(),
@@ -205,7 +206,7 @@ void DesktopServices::Attention(Result& result) {
   flash.dwFlags = FLASHW_TRAY | FLASHW_TIMERNOFG;
   flash.uCount = 3;
   flash.dwTimeout = 0;  // the cursor's blink rate
-  FlashWindowEx(&flash);
+  flash_window_(&flash);
   result.Success();
 }
 

@@ -31,11 +31,15 @@ inline constexpr int ReleaseTimerId = EmergencyHotKeyId + 1;
 
 // SendInput's signature: the one function through which all keyboard and mouse input is injected.
 using SendInputFunction = UINT (*)(UINT count, LPINPUT inputs, int size);
+// FlashWindowEx's signature: how "attention" flashes the task-bar button.
+using FlashWindowFunction = BOOL (*)(PFLASHWINFO flash);
 
-// What DesktopServices reaches the system through where tests put something else: SendInput, the
-// bus driver's device I/O, the gamepad APIs and the millisecond clock. Defaults: the real ones.
+// What DesktopServices reaches the system through where tests put something else: SendInput,
+// FlashWindowEx, the bus driver's device I/O, the gamepad APIs and the millisecond clock. Defaults:
+// the real ones.
 struct DesktopServicesSeams {
   SendInputFunction send_input = ::SendInput;
+  FlashWindowFunction flash_window = ::FlashWindowEx;
   std::function<std::uint64_t()> now_ms = [] { return GetTickCount64(); };
   std::unique_ptr<corvane::client::BusDeviceIo> bus_io;      // null: the system's
   std::unique_ptr<corvane::client::GamepadApi> gamepad_api;  // null: the system's
@@ -102,6 +106,7 @@ class DesktopServices {
   void OnFilesDropped(HDROP drop);
 
   HWND window_;
+  FlashWindowFunction flash_window_;
   std::unique_ptr<Channel> remote_input_channel_;
   std::unique_ptr<Channel> file_drop_channel_;
   Channel* emergency_channel_ = nullptr;  // the remote-input channel while it exists

@@ -3,6 +3,9 @@
 // scripts/bench.
 //   bridge_driver type <text> [hold-ms]  consents, types <text> into the sink, prints what the sink
 //                                         received, keeps it on screen for hold-ms (default 2000)
+//   bridge_driver desktop [hold-ms]      "screenInfo" of the primary monitor and of the virtual
+//                                         screen, then the borderless full screen on for hold-ms
+//                                         (default 2000) and off again, with the window's frame
 //   bridge_driver bench [calls]          "input" key events from the bridge to SendInput and back to
 //                                         the answer: p50, p99 and max over calls (default 1000)
 #include <windows.h>
@@ -63,6 +66,41 @@ int Type(HostSession& host, InputSink& sink, const std::string& text, DWORD hold
   return Utf8(received) == text ? 0 : 1;
 }
 
+std::string FrameOf(HWND window) {
+  RECT frame{};
+  GetWindowRect(window, &frame);
+  return std::to_string(frame.right - frame.left) + "x" + std::to_string(frame.bottom - frame.top) + " at " +
+         std::to_string(frame.left) + "," + std::to_string(frame.top) +
+         ((GetWindowLongPtrW(window, GWL_STYLE) & WS_CAPTION) != 0 ? ", framed" : ", no frame");
+}
+
+int Desktop(HostSession& host, flutter_bridge::BridgePeer& peer, DWORD hold_ms) {
+  for (const char* source : {"", "-1"}) {
+    const int64_t id =
+        peer.invoke(corvane::testing::kRemoteInputChannel, "screenInfo",
+                    EncodableValue(flutter::EncodableMap{{EncodableValue("sourceId"), EncodableValue(source)}}));
+    const auto answer = peer.await_response(id, kWaitMs);
+    const auto* size = answer ? std::get_if<flutter::EncodableMap>(&answer->value) : nullptr;
+    if (size == nullptr) {
+      std::fprintf(stderr, "screenInfo gave no map\n");
+      return 1;
+    }
+    std::printf("screenInfo sourceId \"%s\" -> width %d, height %d\n", source,
+                std::get<int32_t>(size->at(EncodableValue("width"))),
+                std::get<int32_t>(size->at(EncodableValue("height"))));
+  }
+  std::printf("window: %s\n", FrameOf(host.window()).c_str());
+  std::printf("gamepadFullscreen true -> %s\n",
+              host.Call("gamepadFullscreen", {{"enabled", EncodableValue(true)}}).c_str());
+  std::printf("window: %s (full screen on)\n", FrameOf(host.window()).c_str());
+  std::fflush(stdout);
+  Sleep(hold_ms);  // on screen for the screenshot
+  std::printf("gamepadFullscreen false -> %s\n",
+              host.Call("gamepadFullscreen", {{"enabled", EncodableValue(false)}}).c_str());
+  std::printf("window: %s\n", FrameOf(host.window()).c_str());
+  return 0;
+}
+
 int Bench(HostSession& host, int calls) {
   if (host.Call("authorize", {{"sessionId", EncodableValue("bench")}}) != "success true") {
     std::fprintf(stderr, "no consent\n");
@@ -103,8 +141,8 @@ int Bench(HostSession& host, int calls) {
 
 int wmain(int argc, wchar_t** argv) {
   const std::wstring mode = argc > 1 ? argv[1] : L"";
-  if ((mode != L"type" || argc < 3) && mode != L"bench") {
-    std::fprintf(stderr, "usage: bridge_driver type <text> [hold-ms] | bridge_driver bench [calls]\n");
+  if ((mode != L"type" || argc < 3) && mode != L"bench" && mode != L"desktop") {
+    std::fprintf(stderr, "usage: bridge_driver type <text> [hold-ms] | desktop [hold-ms] | bench [calls]\n");
     return 2;
   }
   flutter_bridge::BridgePeer peer;
@@ -113,16 +151,17 @@ int wmain(int argc, wchar_t** argv) {
     std::fprintf(stderr, "the host did not come up: %s\n", host.error().c_str());
     return 1;
   }
-  InputSink sink;  // the foreground window from now on
-  if (!sink.ready()) {
-    std::fprintf(stderr, "%s\n", sink.error().c_str());
-    return 1;
-  }
   int status = 0;
-  if (mode == L"type") {
-    status = Type(host, sink, Utf8(argv[2]), argc > 3 ? static_cast<DWORD>(_wtoi(argv[3])) : 2000);
+  if (mode == L"desktop") {
+    status = Desktop(host, peer, argc > 2 ? static_cast<DWORD>(_wtoi(argv[2])) : 2000);
   } else {
-    status = Bench(host, argc > 2 ? _wtoi(argv[2]) : 1000);
+    InputSink sink;  // the foreground window from now on
+    if (!sink.ready()) {
+      std::fprintf(stderr, "%s\n", sink.error().c_str());
+      return 1;
+    }
+    status = mode == L"type" ? Type(host, sink, Utf8(argv[2]), argc > 3 ? static_cast<DWORD>(_wtoi(argv[3])) : 2000)
+                             : Bench(host, argc > 2 ? _wtoi(argv[2]) : 1000);
   }
   PostMessageW(host.window(), WM_CLOSE, 0, 0);
   const auto outcome = host.process().wait(kWaitMs);

@@ -525,6 +525,9 @@ TEST_F(Desktop, FullScreenTwiceThenBackRestoresThePlacementAndTheFrame) {
   ASSERT_EQ(FullScreen(false), "success");  // already off: nothing changes
   const RECT again = Frame();
   EXPECT_TRUE(EqualRect(&again, &before));
+  ASSERT_EQ(FullScreen(true), "success");  // and on again
+  const RECT full_again = Frame();
+  EXPECT_TRUE(EqualRect(&full_again, &full));
 }
 
 TEST_F(Desktop, AMaximisedWindowIsMaximisedAgainAfterFullScreen) {

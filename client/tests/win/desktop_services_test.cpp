@@ -35,6 +35,13 @@ struct SentInput {
 };
 SentInput* g_sent = nullptr;
 
+std::vector<FLASHWINFO>* g_flashes = nullptr;
+
+BOOL RecordingFlashWindow(PFLASHWINFO flash) {
+  g_flashes->push_back(*flash);
+  return FALSE;
+}
+
 UINT RecordingSendInput(UINT count, LPINPUT inputs, int size) {
   g_sent->size = size;
   g_sent->batches.emplace_back(inputs, inputs + count);
@@ -122,6 +129,8 @@ class DesktopServicesTest : public ::testing::Test {
     driver_.AddInterface();
     DesktopServicesSeams seams;
     seams.send_input = RecordingSendInput;
+    seams.flash_window = RecordingFlashWindow;
+    g_flashes = &flashes_;
     seams.now_ms = [this] { return now_ms_; };
     seams.bus_io = driver_.Seam();
     services_ = std::make_unique<DesktopServices>(&application_, window_, std::move(seams));
@@ -132,6 +141,7 @@ class DesktopServicesTest : public ::testing::Test {
     services_.reset();
     DestroyWindow(window_);
     g_sent = nullptr;
+    g_flashes = nullptr;
   }
 
   // Dispatches this thread's messages until `done` holds; false after 10 s (a guard, never the point).
@@ -157,6 +167,7 @@ class DesktopServicesTest : public ::testing::Test {
   }
 
   SentInput sent_;
+  std::vector<FLASHWINFO> flashes_;
   FakeBusDriver driver_;
   Application application_;
   std::uint64_t now_ms_ = 1000;
@@ -358,9 +369,12 @@ HDROP MakeDrop(const std::vector<std::wstring>& files) {
   return static_cast<HDROP>(memory);
 }
 
-TEST_F(DesktopServicesTest, ADropOfAHundredFilesSendsTheFirstSixtyFourAsUtf8) {
+TEST_F(DesktopServicesTest, ADropOfAHundredFilesSendsTheUsablePathsOfTheFirstSixtyFourAsUtf8) {
   std::vector<std::wstring> files = {L"C:\\drop\\\u0641\u0627\u06CC\u0644 \U0001F600.txt"};
-  for (int i = 1; i < 100; ++i) {
+  // The longest path taken (32,767 UTF-16 units), then one unit more, which is skipped.
+  files.push_back(L"C:\\" + std::wstring(32764, L'a'));
+  files.push_back(L"C:\\" + std::wstring(32765, L'b'));
+  for (int i = 3; i < 100; ++i) {
     files.push_back(L"C:\\drop\\" + std::to_wstring(i) + L".txt");
   }
   EXPECT_TRUE(services_->HandleWindowMessage(WM_DROPFILES, reinterpret_cast<WPARAM>(MakeDrop(files)), 0));
@@ -371,9 +385,22 @@ TEST_F(DesktopServicesTest, ADropOfAHundredFilesSendsTheFirstSixtyFourAsUtf8) {
   EXPECT_EQ(call->method_name(), "filesDropped");
   const auto& paths =
       std::get<flutter::EncodableList>(std::get<EncodableMap>(*call->arguments()).at(EncodableValue("paths")));
-  ASSERT_EQ(paths.size(), 64u);
+  // The first 64 files are looked at; the one too long among them is skipped.
+  ASSERT_EQ(paths.size(), 63u);
   EXPECT_EQ(paths[0], EncodableValue("C:\\drop\\\xD9\x81\xD8\xA7\xDB\x8C\xD9\x84 \xF0\x9F\x98\x80.txt"));
-  EXPECT_EQ(paths[63], EncodableValue("C:\\drop\\63.txt"));
+  EXPECT_EQ(std::get<std::string>(paths[1]).size(), 32767u);
+  EXPECT_EQ(paths[2], EncodableValue("C:\\drop\\3.txt"));
+  EXPECT_EQ(paths[62], EncodableValue("C:\\drop\\63.txt"));
+}
+
+TEST_F(DesktopServicesTest, AttentionFlashesTheTaskBarButtonThreeTimesUntilTheWindowIsInFront) {
+  EXPECT_EQ(application_.Call("attention", {}), "success");
+  ASSERT_EQ(flashes_.size(), 1u);
+  EXPECT_EQ(flashes_[0].cbSize, sizeof(FLASHWINFO));
+  EXPECT_EQ(flashes_[0].hwnd, window_);
+  EXPECT_EQ(flashes_[0].dwFlags, static_cast<DWORD>(0x0E));  // the tray button, until in front
+  EXPECT_EQ(flashes_[0].uCount, 3u);
+  EXPECT_EQ(flashes_[0].dwTimeout, 0u);
 }
 
 TEST_F(DesktopServicesTest, AnEmptyDropSendsNothingAndIsStillTaken) {
