@@ -41,8 +41,23 @@ function(corvane_gtest target label)
     # the code they test still comes optimised from its libraries.
     target_compile_options(${target} PRIVATE -O0)
   endif()
-  # GoogleTest's header is most of what a test file parses: once per executable, precompiled.
-  target_precompile_headers(${target} PRIVATE <gtest/gtest.h>)
+  # GoogleTest's header is most of what a test file parses: precompiled. With GCC one precompiled
+  # header serves every test executable (a mismatch only makes GCC parse the header itself); clang
+  # refuses a header built with other definitions, so there each executable builds its own.
+  if(CMAKE_CXX_COMPILER_ID STREQUAL "GNU")
+    if(NOT TARGET corvane_test_pch)
+      add_library(corvane_test_pch STATIC ${PROJECT_SOURCE_DIR}/cmake/test_pch.cpp)
+      target_link_libraries(corvane_test_pch PRIVATE GTest::gtest)
+      corvane_warnings(corvane_test_pch)
+      if(CORVANE_WINDOWS)
+        target_compile_options(corvane_test_pch PRIVATE -O0)
+      endif()
+      target_precompile_headers(corvane_test_pch PRIVATE <gtest/gtest.h>)
+    endif()
+    target_precompile_headers(${target} REUSE_FROM corvane_test_pch)
+  else()
+    target_precompile_headers(${target} PRIVATE <gtest/gtest.h>)
+  endif()
   set(properties LABELS ${label})
   if(ARG_LOCK)
     list(APPEND properties RESOURCE_LOCK ${ARG_LOCK})
