@@ -9,19 +9,20 @@ using flutter::EncodableList;
 using flutter::EncodableValue;
 using flutter_bridge::Envelope;
 
-HWND HostWindowOf(DWORD pid) {
+HWND WindowOfProcess(DWORD pid, const std::wstring& class_name) {
   struct Search {
     DWORD pid;
+    const std::wstring& class_name;
     HWND found;
-  } search{pid, nullptr};
+  } search{pid, class_name, nullptr};
   EnumWindows(
       [](HWND window, LPARAM data) -> BOOL {
         auto* wanted = reinterpret_cast<Search*>(data);
         DWORD owner = 0;
         GetWindowThreadProcessId(window, &owner);
-        wchar_t class_name[64] = {};
-        GetClassNameW(window, class_name, 64);
-        if (owner == wanted->pid && std::wstring(class_name) == L"FLUTTER_RUNNER_WIN32_WINDOW") {
+        wchar_t name[64] = {};
+        GetClassNameW(window, name, 64);
+        if (owner == wanted->pid && wanted->class_name == name) {
           wanted->found = window;
           return FALSE;
         }
@@ -30,6 +31,8 @@ HWND HostWindowOf(DWORD pid) {
       reinterpret_cast<LPARAM>(&search));
   return search.found;
 }
+
+HWND HostWindowOf(DWORD pid) { return WindowOfProcess(pid, L"FLUTTER_RUNNER_WIN32_WINDOW"); }
 
 HostSession::HostSession(flutter_bridge::BridgePeer& peer, const std::vector<std::wstring>& arguments, int wait_ms)
     : peer_(peer), wait_ms_(wait_ms) {

@@ -20,6 +20,8 @@ namespace corvane::testing {
 
 inline constexpr char kRemoteInputChannel[] = "corvane/remote_input";
 
+// The top-level window of class `class_name` owned by process `pid`, or null.
+HWND WindowOfProcess(DWORD pid, const std::wstring& class_name);
 // The host's top-level window of process `pid`, or null.
 HWND HostWindowOf(DWORD pid);
 

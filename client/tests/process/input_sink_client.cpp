@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "child_process.h"
+#include "host_session.h"
 #include "input_sink.h"
 
 namespace corvane::testing {
@@ -28,28 +29,6 @@ SinkRecord Decode(std::int64_t encoded) {
   return record;
 }
 
-HWND WindowOfProcess(DWORD pid) {
-  struct Search {
-    DWORD pid;
-    HWND found;
-  } search{pid, nullptr};
-  EnumWindows(
-      [](HWND window, LPARAM data) -> BOOL {
-        auto* wanted = reinterpret_cast<Search*>(data);
-        DWORD owner = 0;
-        GetWindowThreadProcessId(window, &owner);
-        wchar_t name[64] = {};
-        GetClassNameW(window, name, 64);
-        if (owner == wanted->pid && std::wstring(name) == kSinkClass) {
-          wanted->found = window;
-          return FALSE;
-        }
-        return TRUE;
-      },
-      reinterpret_cast<LPARAM>(&search));
-  return search.found;
-}
-
 }  // namespace
 
 InputSink::InputSink() {
@@ -68,7 +47,7 @@ InputSink::InputSink() {
     error_ = "the sink did not become ready";
     return;
   }
-  window_ = WindowOfProcess(process_->pid());
+  window_ = WindowOfProcess(process_->pid(), kSinkClass);
   if (window_ == nullptr) {
     error_ = "the sink's window was not found";
   }
