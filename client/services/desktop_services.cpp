@@ -92,7 +92,9 @@ DesktopServices::DesktopServices(flutter::BinaryMessenger* messenger, HWND windo
       virtual_gamepad_(seams.bus_io ? std::move(seams.bus_io) : corvane::client::SystemBusDeviceIo(), seams.now_ms),
       gamepad_reader_(seams.gamepad_api ? std::move(seams.gamepad_api) : corvane::client::SystemGamepadApi(),
                       seams.now_ms),
-      remote_input_(platform_, virtual_gamepad_) {
+      remote_input_(platform_, virtual_gamepad_),
+      driver_installer_(
+          window, [this] { return virtual_gamepad_.ProbeReady(); }, seams.now_ms, std::move(seams.installer)) {
   DragAcceptFiles(window_, TRUE);
   const auto* codec = &flutter::StandardMethodCodec::GetInstance();
   remote_input_channel_ = std::make_unique<Channel>(messenger, kRemoteInputChannel, codec);
@@ -178,8 +180,10 @@ void DesktopServices::Dispatch(RemoteInputMethod method, const MethodArguments& 
       GamepadFullscreen(arguments, result);
       return;
     case RemoteInputMethod::kGamepadStatus:
+      GamepadStatus(result);
+      return;
     case RemoteInputMethod::kInstallGamepadDriver:
-      MethodNotBuiltYet(result);
+      InstallGamepadDriver(result);
       return;
   }
   result.NotImplemented();
@@ -249,7 +253,25 @@ void DesktopServices::LeaveFullscreen() {
   fullscreen_ = false;
 }
 
-void DesktopServices::MethodNotBuiltYet(Result& result) { result.NotImplemented(); }
+void DesktopServices::GamepadStatus(Result& result) {
+  const corvane::client::DriverInstallStatus status = driver_installer_.Status();
+  result.Success(flutter::EncodableValue(flutter::EncodableMap{
+      {flutter::EncodableValue("ready"), flutter::EncodableValue(status.ready)},
+      {flutter::EncodableValue("bundled"), flutter::EncodableValue(status.bundled)},
+      {flutter::EncodableValue("installing"), flutter::EncodableValue(status.installing)},
+      {flutter::EncodableValue("rebootRequired"), flutter::EncodableValue(status.reboot_required)},
+      {flutter::EncodableValue("installerFinished"), flutter::EncodableValue(status.installer_finished)},
+      {flutter::EncodableValue("installerExit"), flutter::EncodableValue(status.installer_exit)}}));
+}
+
+void DesktopServices::InstallGamepadDriver(Result& result) {
+  const std::optional<corvane::client::InstallError> error = driver_installer_.Install();
+  if (!error) {
+    result.Success();
+    return;
+  }
+  result.Error("GAMEPAD_DRIVER_INSTALL", std::string(corvane::client::InstallErrorMessage(*error)));
+}
 
 void DesktopServices::OnFilesDropped(HDROP drop) {
   flutter::EncodableList paths;

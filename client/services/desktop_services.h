@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "bus_client.h"
+#include "driver_installer.h"
 #include "gamepad_reader.h"
 #include "method_arguments.h"
 #include "method_dispatch.h"
@@ -35,14 +36,15 @@ using SendInputFunction = UINT (*)(UINT count, LPINPUT inputs, int size);
 using FlashWindowFunction = BOOL (*)(PFLASHWINFO flash);
 
 // What DesktopServices reaches the system through where tests put something else: SendInput,
-// FlashWindowEx, the bus driver's device I/O, the gamepad APIs and the millisecond clock. Defaults:
-// the real ones.
+// FlashWindowEx, the bus driver's device I/O, the gamepad APIs, the millisecond clock and the driver
+// installer's. Defaults: the real ones.
 struct DesktopServicesSeams {
   SendInputFunction send_input = ::SendInput;
   FlashWindowFunction flash_window = ::FlashWindowEx;
   std::function<std::uint64_t()> now_ms = [] { return GetTickCount64(); };
   std::unique_ptr<corvane::client::BusDeviceIo> bus_io;      // null: the system's
   std::unique_ptr<corvane::client::GamepadApi> gamepad_api;  // null: the system's
+  corvane::client::DriverInstallerSeams installer;
 };
 
 // Owned by the host window from its creation to its destruction; everything runs on the UI thread.
@@ -99,8 +101,10 @@ class DesktopServices {
   void GamepadFullscreen(const MethodArguments& arguments, Result& result);
   // Puts the root window back as it was before full screen.
   void LeaveFullscreen();
-  // The answer of a method whose service is not in this build yet.
-  static void MethodNotBuiltYet(Result& result);
+  // "gamepadStatus": whether the driver answers, the installer is there, and how its run went.
+  void GamepadStatus(Result& result);
+  // "installGamepadDriver": starts the bundled driver installer after checking it.
+  void InstallGamepadDriver(Result& result);
 
   // Files were dropped on the window: their paths go to the application's chat.
   void OnFilesDropped(HDROP drop);
@@ -117,4 +121,5 @@ class DesktopServices {
   corvane::client::VirtualGamepad virtual_gamepad_;
   corvane::client::GamepadReader gamepad_reader_;
   corvane::client::RemoteInput remote_input_;
+  corvane::client::DriverInstaller driver_installer_;
 };

@@ -275,10 +275,24 @@ TEST_F(RemoteControl, DesktopConsentItsErrorsAndItsEnd) {
   EXPECT_EQ(KeyUp("S1"), kNotAuthorized);
 }
 
-TEST_F(RemoteControl, AGamepadConsentWithoutTheBusDriverIsNotReady) {
+TEST_F(RemoteControl, WithoutTheBusDriverAndItsInstallerNoGamepadConsentAndNoInstall) {
   EXPECT_EQ(Call("authorize", {{"sessionId", EncodableValue("G")}, {"mode", EncodableValue("gamepad")}}),
             "error GAMEPAD_NOT_READY Enable the bundled gamepad driver first. No virtual controller was attached.");
   EXPECT_EQ(Call("input", {{"sessionId", EncodableValue("G")}, {"type", EncodableValue("gamepad")}}), kNotAuthorized);
+  // The test bundle has no "drivers" folder beside the host.
+  EXPECT_EQ(Call("installGamepadDriver", {}),
+            "error GAMEPAD_DRIVER_INSTALL The bundled gamepad installer is missing.");
+  const int64_t id = peer_.invoke(kRemoteInput, "gamepadStatus");
+  const std::optional<Envelope> answer = peer_.await_response(id, kWaitMs);
+  ASSERT_TRUE(answer) << peer_.last_error();
+  ASSERT_EQ(answer->kind, Envelope::Kind::kSuccess);
+  EXPECT_EQ(answer->value, EncodableValue(flutter::EncodableMap{
+                               {EncodableValue("ready"), EncodableValue(false)},
+                               {EncodableValue("bundled"), EncodableValue(false)},
+                               {EncodableValue("installing"), EncodableValue(false)},
+                               {EncodableValue("rebootRequired"), EncodableValue(false)},
+                               {EncodableValue("installerFinished"), EncodableValue(false)},
+                               {EncodableValue("installerExit"), EncodableValue(std::int64_t{0})}}));
 }
 
 TEST_F(RemoteControl, ReadGamepadsFindsNoPadsUnderWine) {

@@ -1,0 +1,311 @@
+#include "driver_installer.h"
+
+// After windows.h: CNG and WinTrust.
+#include <bcrypt.h>
+#include <softpub.h>
+#include <wintrust.h>
+
+#include <array>
+#include <stdexcept>
+#include <utility>
+#include <vector>
+
+namespace corvane::client {
+namespace {
+
+constexpr DWORD kHashChunkBytes = 65536;
+constexpr DWORD kPathCapacity = 32768;
+constexpr DWORD kMaxPathLength = 32767;
+constexpr std::uint32_t kRebootRequired = 3010;   // ERROR_SUCCESS_REBOOT_REQUIRED
+constexpr std::uint32_t kRebootInitiated = 1641;  // ERROR_SUCCESS_REBOOT_INITIATED
+constexpr wchar_t kInstallerParameters[] = L"/exenoui /qn /norestart REBOOT=ReallySuppress /L*v ";
+
+// The executable's own path, or empty when it cannot be read whole.
+std::wstring ModulePath() {
+  std::wstring path(kPathCapacity, L'\0');
+  const DWORD length = GetModuleFileNameW(nullptr, path.data(), kPathCapacity);
+  if (length == 0 || length >= kMaxPathLength) {
+    return {};
+  }
+  path.resize(length);
+  return path;
+}
+
+// Errors of a status query that mean "there is no such file".
+bool IsNotFound(DWORD error) {
+  switch (error) {
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND:
+    case ERROR_BAD_NETPATH:
+    case ERROR_NETNAME_DELETED:
+    case ERROR_INVALID_NAME:
+    case ERROR_DIRECTORY:
+      return true;
+    default:
+      return false;
+  }
+}
+
+// A CreateFileW result as a scoped handle: null for INVALID_HANDLE_VALUE.
+ScopedHandle FileHandle(HANDLE file) { return ScopedHandle(file == INVALID_HANDLE_VALUE ? nullptr : file); }
+
+// Closes a CNG algorithm provider and a hash object on every path out of Sha256Hex.
+struct HashResources {
+  BCRYPT_ALG_HANDLE algorithm = nullptr;
+  BCRYPT_HASH_HANDLE hash = nullptr;
+  HashResources() = default;
+  HashResources(const HashResources&) = delete;
+  HashResources& operator=(const HashResources&) = delete;
+  ~HashResources() {
+    if (hash != nullptr) {
+      BCryptDestroyHash(hash);
+    }
+    if (algorithm != nullptr) {
+      BCryptCloseAlgorithmProvider(algorithm, 0);
+    }
+  }
+};
+
+}  // namespace
+
+std::string_view InstallErrorMessage(InstallError error) {
+  switch (error) {
+    case InstallError::kMissing:
+      return "The bundled gamepad installer is missing.";
+    case InstallError::kInvalid:
+      return "The bundled driver signature/checksum is invalid.";
+    case InstallError::kNoLogDirectory:
+      return "Could not find the installation log directory.";
+    case InstallError::kLogDirectoryNotMade:
+      return "Could not create the installation log directory.";
+    case InstallError::kElevationCancelled:
+      return "Windows permission was cancelled.";
+    case InstallError::kCouldNotStart:
+      return "The gamepad driver installer could not start.";
+    case InstallError::kNoProcess:
+      return "Windows did not return the installer process.";
+  }
+  return "The gamepad driver installer could not start.";
+}
+
+std::wstring InstallerPathBeside(const std::wstring& module_path) {
+  if (module_path.empty()) {
+    return {};
+  }
+  const std::filesystem::path folder = std::filesystem::path(module_path).parent_path();
+  return (folder / L"drivers" / std::wstring(kBundledInstallerName)).wstring();
+}
+
+std::optional<std::string> Sha256Hex(HANDLE file) {
+  HashResources resources;
+  if (!BCRYPT_SUCCESS(BCryptOpenAlgorithmProvider(&resources.algorithm, BCRYPT_SHA256_ALGORITHM, nullptr, 0))) {
+    resources.algorithm = nullptr;
+    return std::nullopt;
+  }
+  DWORD object_length = 0;
+  ULONG written = 0;
+  if (!BCRYPT_SUCCESS(BCryptGetProperty(resources.algorithm, BCRYPT_OBJECT_LENGTH,
+                                        reinterpret_cast<PUCHAR>(&object_length), sizeof object_length, &written,
+                                        0))) {
+    return std::nullopt;
+  }
+  std::vector<UCHAR> object(object_length);
+  if (!BCRYPT_SUCCESS(BCryptCreateHash(resources.algorithm, &resources.hash, object.data(), object_length, nullptr,
+                                       0, 0))) {
+    resources.hash = nullptr;
+    return std::nullopt;
+  }
+  LARGE_INTEGER start = {};
+  if (!SetFilePointerEx(file, start, nullptr, FILE_BEGIN)) {
+    return std::nullopt;
+  }
+  std::vector<UCHAR> chunk(kHashChunkBytes);
+  for (;;) {
+    DWORD read = 0;
+    if (!ReadFile(file, chunk.data(), kHashChunkBytes, &read, nullptr)) {
+      return std::nullopt;
+    }
+    if (read == 0) {
+      break;
+    }
+    if (!BCRYPT_SUCCESS(BCryptHashData(resources.hash, chunk.data(), read, 0))) {
+      return std::nullopt;
+    }
+  }
+  std::array<UCHAR, 32> digest = {};
+  if (!BCRYPT_SUCCESS(BCryptFinishHash(resources.hash, digest.data(), static_cast<ULONG>(digest.size()), 0))) {
+    return std::nullopt;
+  }
+  constexpr char kDigits[] = "0123456789abcdef";
+  std::string hex;
+  hex.reserve(2 * digest.size());
+  for (const UCHAR byte : digest) {
+    hex.push_back(kDigits[byte >> 4]);
+    hex.push_back(kDigits[byte & 0x0F]);
+  }
+  return hex;
+}
+
+LONG AuthenticodeVerdict(const std::wstring& path) {
+  WINTRUST_FILE_INFO file = {};
+  file.cbStruct = sizeof file;
+  file.pcwszFilePath = path.c_str();
+  WINTRUST_DATA data = {};
+  data.cbStruct = sizeof data;
+  data.dwUIChoice = WTD_UI_NONE;
+  data.fdwRevocationChecks = WTD_REVOKE_NONE;
+  data.dwUnionChoice = WTD_CHOICE_FILE;
+  data.pFile = &file;
+  data.dwStateAction = WTD_STATEACTION_VERIFY;
+  data.dwProvFlags = WTD_CACHE_ONLY_URL_RETRIEVAL;
+  GUID action = WINTRUST_ACTION_GENERIC_VERIFY_V2;
+  const LONG verdict = WinVerifyTrust(nullptr, &action, &data);
+  data.dwStateAction = WTD_STATEACTION_CLOSE;
+  WinVerifyTrust(nullptr, &action, &data);
+  return verdict;
+}
+
+DriverInstaller::DriverInstaller(HWND owner, std::function<bool()> driver_ready,
+                                 std::function<std::uint64_t()> now_ms, DriverInstallerSeams seams)
+    : owner_(owner), driver_ready_(std::move(driver_ready)), now_ms_(std::move(now_ms)), seams_(std::move(seams)) {
+  installer_path_ = seams_.installer_path.empty() ? InstallerPathBeside(ModulePath()) : seams_.installer_path;
+  if (!seams_.trusted) {
+    seams_.trusted = [](const std::wstring& path) { return AuthenticodeVerdict(path) == 0; };
+  }
+  if (!seams_.shell_execute) {
+    seams_.shell_execute = [](SHELLEXECUTEINFOW* info) { return ShellExecuteExW(info); };
+  }
+  if (!seams_.create_directories) {
+    seams_.create_directories = [](const std::filesystem::path& directory) {
+      std::error_code error;
+      std::filesystem::create_directories(directory, error);
+      return error;
+    };
+  }
+}
+
+void DriverInstaller::Poll() {
+  if (process_ == nullptr) {
+    return;
+  }
+  DWORD code = 0;
+  if (!GetExitCodeProcess(process_.get(), &code)) {
+    code = GetLastError();
+  } else if (code == STILL_ACTIVE) {
+    return;
+  }
+  exit_code_ = code;
+  process_.reset();
+  finished_ = true;
+  installer_file_.reset();
+}
+
+std::optional<InstallError> DriverInstaller::Install() {
+  Poll();
+  if (process_ != nullptr || driver_ready_()) {
+    return std::nullopt;
+  }
+  // Held until the installer ends: nobody can change the file between the check and the start.
+  ScopedHandle file = FileHandle(CreateFileW(installer_path_.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                             OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (file == nullptr) {
+    return InstallError::kMissing;
+  }
+  const std::optional<std::string> digest = Sha256Hex(file.get());
+  if (!digest || *digest != seams_.expected_sha256 || !seams_.trusted(installer_path_)) {
+    return InstallError::kInvalid;
+  }
+  std::wstring local_app_data(kPathCapacity, L'\0');
+  const DWORD length = GetEnvironmentVariableW(L"LOCALAPPDATA", local_app_data.data(), kPathCapacity);
+  if (length == 0 || length > kMaxPathLength) {
+    return InstallError::kNoLogDirectory;
+  }
+  local_app_data.resize(length);
+  const std::filesystem::path log_directory = std::filesystem::path(local_app_data) / L"Corvane" / L"logs";
+  if (seams_.create_directories(log_directory)) {
+    return InstallError::kLogDirectoryNotMade;
+  }
+  const std::wstring log_path = NextLogPath(log_directory).wstring();
+  if (log_path.empty() || log_path.find_first_of(L"\"\r\n") != std::wstring::npos) {
+    throw std::invalid_argument("Invalid installer log path");
+  }
+  const std::wstring parameters = kInstallerParameters + (L'"' + log_path + L'"');
+
+  SHELLEXECUTEINFOW info = {};
+  info.cbSize = sizeof info;
+  info.fMask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_NOASYNC;
+  info.hwnd = owner_;
+  info.lpVerb = L"runas";
+  info.lpFile = installer_path_.c_str();
+  info.lpParameters = parameters.c_str();
+  info.nShow = SW_HIDE;
+  if (!seams_.shell_execute(&info)) {
+    return GetLastError() == ERROR_CANCELLED ? InstallError::kElevationCancelled : InstallError::kCouldNotStart;
+  }
+  if (info.hProcess == nullptr) {
+    return InstallError::kNoProcess;
+  }
+  process_.reset(info.hProcess);
+  installer_file_ = std::move(file);
+  exit_code_ = 0;
+  finished_ = false;
+  return std::nullopt;
+}
+
+std::filesystem::path DriverInstaller::NextLogPath(const std::filesystem::path& directory) {
+  // The tick moves in steps of 10 to 16 ms: an attempt within the same step takes the next number, so
+  // that no attempt's log replaces an earlier one.
+  std::uint64_t tick = now_ms_();
+  if (last_log_tick_ != 0 && tick <= last_log_tick_) {
+    tick = last_log_tick_ + 1;
+  }
+  last_log_tick_ = tick;
+  return directory / (L"gamepad-driver-install-" + std::to_wstring(tick) + L".log");
+}
+
+bool DriverInstaller::Bundled() const {
+  if (installer_path_.empty()) {
+    return false;
+  }
+  WIN32_FILE_ATTRIBUTE_DATA attributes = {};
+  if (!GetFileAttributesExW(installer_path_.c_str(), GetFileExInfoStandard, &attributes)) {
+    const DWORD error = GetLastError();
+    if (IsNotFound(error)) {
+      return false;
+    }
+    throw std::filesystem::filesystem_error("status", std::filesystem::path(installer_path_),
+                                            std::error_code(static_cast<int>(error), std::system_category()));
+  }
+  DWORD kind = attributes.dwFileAttributes;
+  if ((kind & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+    // A link: what counts is what it leads to.
+    const ScopedHandle target =
+        FileHandle(CreateFileW(installer_path_.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                               nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    BY_HANDLE_FILE_INFORMATION information = {};
+    if (target == nullptr || !GetFileInformationByHandle(target.get(), &information)) {
+      const DWORD error = GetLastError();
+      if (IsNotFound(error)) {
+        return false;
+      }
+      throw std::filesystem::filesystem_error("status", std::filesystem::path(installer_path_),
+                                              std::error_code(static_cast<int>(error), std::system_category()));
+    }
+    kind = information.dwFileAttributes;
+  }
+  return (kind & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_DEVICE)) == 0;
+}
+
+DriverInstallStatus DriverInstaller::Status() {
+  Poll();
+  DriverInstallStatus status;
+  status.installing = process_ != nullptr;
+  status.installer_exit = exit_code_;
+  status.installer_finished = finished_;
+  status.reboot_required = exit_code_ == kRebootRequired || exit_code_ == kRebootInitiated;
+  status.bundled = Bundled();
+  status.ready = driver_ready_();
+  return status;
+}
+
+}  // namespace corvane::client

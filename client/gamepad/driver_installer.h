@@ -1,0 +1,116 @@
+#pragma once
+// The bus driver's installer, shipped beside the host: its digest and signature checked, then started
+// elevated and silently with a verbose log, and watched by polling. Used on the UI thread only.
+
+#include <windows.h>
+// After windows.h: SHELLEXECUTEINFOW.
+#include <shellapi.h>
+
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <system_error>
+
+namespace corvane::client {
+
+// The installer's file name in the "drivers" folder beside the executable, and its SHA-256.
+inline constexpr std::wstring_view kBundledInstallerName = L"ViGEmBus_1.22.0_x64_x86_arm64.exe";
+inline constexpr std::string_view kBundledInstallerSha256 =
+    "89220a7865076b342892f98865f3499fb7c4cfd673159e89d352c360fd014c6a";
+
+// Closes a kernel handle; null is "no handle".
+struct KernelHandleCloser {
+  void operator()(HANDLE handle) const noexcept { CloseHandle(handle); }
+};
+using ScopedHandle = std::unique_ptr<void, KernelHandleCloser>;
+
+// Why "installGamepadDriver" failed.
+enum class InstallError {
+  kMissing,                // the installer file cannot be opened
+  kInvalid,                // digest, signature, or the file cannot be read
+  kNoLogDirectory,         // LOCALAPPDATA unset, empty or too long
+  kLogDirectoryNotMade,    // the log directory could not be created
+  kElevationCancelled,     // the user declined elevation
+  kCouldNotStart,          // any other start failure
+  kNoProcess,              // started, but no process handle came back
+};
+
+// The message the application is answered with for `error`.
+std::string_view InstallErrorMessage(InstallError error);
+
+// What "gamepadStatus" reports.
+struct DriverInstallStatus {
+  bool ready = false;               // the driver answers
+  bool bundled = false;             // the installer file is there
+  bool installing = false;          // an installer process runs
+  bool reboot_required = false;     // the last exit code was 3010 or 1641
+  bool installer_finished = false;  // an installer started by this process has ended
+  std::int64_t installer_exit = 0;  // the last exit code, or the error of the exit-code query
+};
+
+// Where the installer reaches the system and the product's fixed checks; tests put their own here.
+// The host always uses the defaults.
+struct DriverInstallerSeams {
+  std::wstring installer_path;                                // empty: beside the executable
+  std::string expected_sha256{kBundledInstallerSha256};       // lowercase hexadecimal
+  std::function<bool(const std::wstring& path)> trusted;      // null: WinVerifyTrust says 0
+  std::function<BOOL(SHELLEXECUTEINFOW* info)> shell_execute; // null: ShellExecuteExW
+  std::function<std::error_code(const std::filesystem::path& directory)> create_directories;  // null: std's
+};
+
+// The installer path of an executable at `module_path`: "drivers" and the installer's name in its
+// folder; empty for an empty module path.
+std::wstring InstallerPathBeside(const std::wstring& module_path);
+
+// The SHA-256 of everything `file` holds from its start, as 64 lowercase hexadecimal digits, read in
+// 64 KiB chunks through CNG; nothing when the file cannot be read or hashed.
+std::optional<std::string> Sha256Hex(HANDLE file);
+
+// WinVerifyTrust's verdict on the Authenticode signature of the file at `path` (0 = trusted); the
+// verification state is closed again before returning.
+LONG AuthenticodeVerdict(const std::wstring& path);
+
+class DriverInstaller {
+ public:
+  // `owner` owns the elevation prompt; `driver_ready` says whether the driver answers; `now_ms` is
+  // the millisecond tick that names the logs.
+  DriverInstaller(HWND owner, std::function<bool()> driver_ready, std::function<std::uint64_t()> now_ms,
+                  DriverInstallerSeams seams = {});
+  // Closes the process and file handles; a running installer goes on.
+  ~DriverInstaller() = default;
+  DriverInstaller(const DriverInstaller&) = delete;
+  DriverInstaller& operator=(const DriverInstaller&) = delete;
+
+  // Starts the installer unless the driver answers or one runs. Nothing when it started (or did not
+  // need to), else why not. Throws std::invalid_argument for a log path the parameters cannot carry;
+  // every failure leaves no file handle open and no process recorded.
+  std::optional<InstallError> Install();
+  // The installer's and the driver's state. Throws std::filesystem::filesystem_error when the
+  // installer path's status cannot be read for a reason other than its absence.
+  DriverInstallStatus Status();
+
+ private:
+  // Notices an ended installer: keeps its exit code, closes both handles.
+  void Poll();
+  // Whether the installer path names an existing regular file.
+  bool Bundled() const;
+  // A log file path whose name was not used by this process before.
+  std::filesystem::path NextLogPath(const std::filesystem::path& directory);
+
+  HWND owner_;
+  std::function<bool()> driver_ready_;
+  std::function<std::uint64_t()> now_ms_;
+  DriverInstallerSeams seams_;
+  std::wstring installer_path_;
+  ScopedHandle process_;         // the running installer
+  ScopedHandle installer_file_;  // held open, read share only, while it runs
+  std::uint32_t exit_code_ = 0;
+  bool finished_ = false;
+  std::uint64_t last_log_tick_ = 0;
+};
+
+}  // namespace corvane::client

@@ -1,0 +1,346 @@
+// The driver installer in-process under Wine: the real file lock, digest, WinVerifyTrust, log folder
+// and ShellExecuteExW, with our fake installer program copied where the bundled installer goes. The
+// product's digest and trust verdict come through the seam: no signed installer exists here.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <filesystem>
+#include <fstream>
+#include <optional>
+#include <sstream>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "driver_installer.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using corvane::client::DriverInstaller;
+using corvane::client::DriverInstallerSeams;
+using corvane::client::DriverInstallStatus;
+using corvane::client::InstallError;
+using corvane::client::InstallErrorMessage;
+
+constexpr DWORD kWaitMs = 10000;  // a guard against a hang, never the point of a test
+
+fs::path ExecutableFolder() {
+  wchar_t path[MAX_PATH];
+  const DWORD length = GetModuleFileNameW(nullptr, path, MAX_PATH);
+  return fs::path(std::wstring(path, length)).parent_path();
+}
+
+// Whether `path` can be opened for writing now, as anyone replacing the installer would.
+bool OpenableForWriting(const fs::path& path) {
+  const HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) {
+    return false;
+  }
+  CloseHandle(file);
+  return true;
+}
+
+std::optional<std::string> Sha256OfFile(const fs::path& path) {
+  const corvane::client::ScopedHandle file(
+      CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+  return corvane::client::Sha256Hex(file.get());
+}
+
+// One start of the fake installer, as it recorded itself.
+struct Start {
+  DWORD pid = 0;
+  std::string command_line;
+};
+
+class DriverInstallerTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    const std::string name = ::testing::UnitTest::GetInstance()->current_test_info()->name();
+    const std::wstring tag = std::to_wstring(GetCurrentProcessId()) + L"-" + fs::path(name).wstring();
+    folder_ = fs::temp_directory_path() / (L"corvane-installer-" + tag);
+    fs::remove_all(folder_);
+    fs::create_directories(folder_ / L"drivers");
+    installer_ = folder_ / L"drivers" / std::wstring(corvane::client::kBundledInstallerName);
+    fs::copy_file(ExecutableFolder() / L"fake_installer.exe", installer_);
+    record_ = folder_ / L"starts.txt";
+    started_event_ = CreateEventW(nullptr, FALSE, FALSE, (L"corvane-installer-started-" + tag).c_str());
+    release_event_ = CreateEventW(nullptr, FALSE, FALSE, (L"corvane-installer-release-" + tag).c_str());
+    SetEnvironmentVariableW(L"CORVANE_FAKE_INSTALLER_RECORD", record_.c_str());
+    SetEnvironmentVariableW(L"CORVANE_FAKE_INSTALLER_STARTED", (L"corvane-installer-started-" + tag).c_str());
+    SetEnvironmentVariableW(L"CORVANE_FAKE_INSTALLER_RELEASE", (L"corvane-installer-release-" + tag).c_str());
+    SetEnvironmentVariableW(L"LOCALAPPDATA", (folder_ / L"appdata").c_str());
+    seams_.installer_path = installer_.wstring();
+    seams_.expected_sha256 = Sha256OfFile(installer_).value_or("unreadable");
+    seams_.trusted = [](const std::wstring&) { return true; };
+  }
+  void TearDown() override {
+    installer_object_.reset();
+    SetEvent(release_event_);  // a fake still waiting goes
+    for (const Start& start : Starts()) {
+      WaitForEnd(start.pid);
+    }
+    CloseHandle(started_event_);
+    CloseHandle(release_event_);
+    std::error_code ignored;
+    fs::remove_all(folder_, ignored);
+  }
+
+  DriverInstaller& Installer() {
+    if (!installer_object_) {
+      installer_object_ = std::make_unique<DriverInstaller>(
+          owner_, [this] { return driver_ready_; }, [this] { return now_ms_; }, seams_);
+    }
+    return *installer_object_;
+  }
+
+  std::vector<Start> Starts() const {
+    std::vector<Start> starts;
+    std::ifstream file(record_, std::ios::binary);
+    std::string line;
+    while (std::getline(file, line)) {
+      Start start;
+      const std::size_t space = line.find(' ');
+      start.pid = static_cast<DWORD>(std::stoul(line.substr(0, space)));
+      start.command_line = line.substr(space + 1);
+      starts.push_back(start);
+    }
+    return starts;
+  }
+
+  static bool WaitForEnd(DWORD pid) {
+    const HANDLE process = OpenProcess(SYNCHRONIZE, FALSE, pid);
+    if (process == nullptr) {
+      return true;  // already gone
+    }
+    const bool ended = WaitForSingleObject(process, kWaitMs) == WAIT_OBJECT_0;
+    CloseHandle(process);
+    return ended;
+  }
+
+  // Lets the running fake installer exit and waits until it has.
+  bool Finish() {
+    const std::vector<Start> starts = Starts();
+    if (starts.empty()) {
+      return false;
+    }
+    SetEvent(release_event_);
+    return WaitForEnd(starts.back().pid);
+  }
+
+  // Every failure leaves the file free and no installer recorded.
+  void ExpectNothingHeldOrStarted() {
+    EXPECT_TRUE(OpenableForWriting(installer_));
+    const DriverInstallStatus status = Installer().Status();
+    EXPECT_FALSE(status.installing);
+    EXPECT_FALSE(status.installer_finished);
+    EXPECT_TRUE(Starts().empty());
+  }
+
+  fs::path folder_;
+  fs::path installer_;
+  fs::path record_;
+  HANDLE started_event_ = nullptr;
+  HANDLE release_event_ = nullptr;
+  HWND owner_ = nullptr;
+  bool driver_ready_ = false;
+  std::uint64_t now_ms_ = 5000;
+  DriverInstallerSeams seams_;
+  std::unique_ptr<DriverInstaller> installer_object_;
+};
+
+TEST(Sha256, MatchesTheStandardVectorsAcrossChunkBoundaries) {
+  const fs::path folder = fs::temp_directory_path() / (L"corvane-sha-" + std::to_wstring(GetCurrentProcessId()));
+  fs::create_directories(folder);
+  std::ofstream(folder / L"abc", std::ios::binary) << "abc";
+  std::ofstream(folder / L"million", std::ios::binary) << std::string(1000000, 'a');  // 15 chunks and a part
+  std::ofstream(folder / L"empty", std::ios::binary).flush();
+  EXPECT_EQ(Sha256OfFile(folder / L"abc"), "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
+  EXPECT_EQ(Sha256OfFile(folder / L"million"), "cdc76e5c9914fb9281a1c7e284d73e67f1809a48a497200e046d39ccc7112cd0");
+  EXPECT_EQ(Sha256OfFile(folder / L"empty"), "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855");
+  EXPECT_EQ(corvane::client::Sha256Hex(nullptr), std::nullopt);
+  fs::remove_all(folder);
+}
+
+TEST(InstallerPath, IsTheDriversFolderBesideTheExecutable) {
+  EXPECT_EQ(corvane::client::InstallerPathBeside(L"C:\\Program Files\\Corvane\\corvane_client.exe"),
+            L"C:\\Program Files\\Corvane\\drivers\\ViGEmBus_1.22.0_x64_x86_arm64.exe");
+  EXPECT_EQ(corvane::client::InstallerPathBeside(L"C:\\corvane_client.exe"),
+            L"C:\\drivers\\ViGEmBus_1.22.0_x64_x86_arm64.exe");
+  EXPECT_EQ(corvane::client::InstallerPathBeside(L""), L"");
+}
+
+TEST_F(DriverInstallerTest, StartsOnceWhileItRunsAndReportsEachExitCode) {
+  std::vector<std::string> logs;
+  for (const DWORD code : {0u, 3010u, 1641u}) {
+    SCOPED_TRACE(code);
+    const std::size_t earlier = Starts().size();
+    // The installer takes its exit code from the environment it starts with.
+    SetEnvironmentVariableW(L"CORVANE_FAKE_INSTALLER_EXIT", std::to_wstring(code).c_str());
+    ASSERT_EQ(Installer().Install(), std::nullopt);
+    ASSERT_EQ(WaitForSingleObject(started_event_, kWaitMs), WAIT_OBJECT_0);
+    EXPECT_EQ(Installer().Install(), std::nullopt) << "a second call while it runs";
+    DriverInstallStatus status = Installer().Status();
+    EXPECT_TRUE(status.installing);
+    EXPECT_FALSE(status.installer_finished);
+    EXPECT_EQ(status.installer_exit, 0);
+    EXPECT_FALSE(status.reboot_required);
+    EXPECT_TRUE(status.bundled);
+    EXPECT_FALSE(OpenableForWriting(installer_));
+
+    ASSERT_TRUE(Finish());
+    status = Installer().Status();  // the poll notices the end and lets the file go
+    EXPECT_FALSE(status.installing);
+    EXPECT_TRUE(status.installer_finished);
+    EXPECT_EQ(status.installer_exit, code);
+    EXPECT_EQ(status.reboot_required, code != 0);
+    EXPECT_FALSE(status.ready);
+    EXPECT_TRUE(OpenableForWriting(installer_));
+
+    const std::vector<Start> starts = Starts();
+    ASSERT_EQ(starts.size(), earlier + 1) << "one installer per run";
+    const std::string& line = starts.back().command_line;
+    const std::string parameters = " /exenoui /qn /norestart REBOOT=ReallySuppress /L*v \"";
+    const std::size_t at = line.find(parameters);
+    ASSERT_NE(at, std::string::npos) << line;
+    logs.push_back(line.substr(at + parameters.size()));
+  }
+  // The clock stood still, yet every attempt has its own log, so no earlier log is replaced.
+  const std::string folder = (folder_ / L"appdata" / L"Corvane" / L"logs").string();
+  EXPECT_EQ(logs, (std::vector<std::string>{folder + "\\gamepad-driver-install-5000.log\"",
+                                            folder + "\\gamepad-driver-install-5001.log\"",
+                                            folder + "\\gamepad-driver-install-5002.log\""}));
+  EXPECT_TRUE(fs::is_directory(folder));
+}
+
+TEST_F(DriverInstallerTest, ClosingTheHostLeavesTheInstallerRunningAndTheFileUnlocked) {
+  ASSERT_EQ(Installer().Install(), std::nullopt);
+  ASSERT_EQ(WaitForSingleObject(started_event_, kWaitMs), WAIT_OBJECT_0);
+  const HANDLE process = OpenProcess(SYNCHRONIZE, FALSE, Starts().at(0).pid);
+  ASSERT_NE(process, nullptr);
+  const HANDLE held = CreateFileW(installer_.c_str(), DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                  nullptr, OPEN_EXISTING, 0, nullptr);
+  EXPECT_EQ(held, INVALID_HANDLE_VALUE) << "the file is held with read share only";
+  if (held != INVALID_HANDLE_VALUE) {
+    CloseHandle(held);
+  }
+  installer_object_.reset();
+  EXPECT_EQ(WaitForSingleObject(process, 0), static_cast<DWORD>(WAIT_TIMEOUT)) << "the installer goes on";
+  const HANDLE released = CreateFileW(installer_.c_str(), DELETE,
+                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                      0, nullptr);
+  EXPECT_NE(released, INVALID_HANDLE_VALUE) << "the host's handle is closed";
+  if (released != INVALID_HANDLE_VALUE) {
+    CloseHandle(released);
+  }
+  SetEvent(release_event_);
+  EXPECT_EQ(WaitForSingleObject(process, kWaitMs), WAIT_OBJECT_0);
+  CloseHandle(process);
+}
+
+TEST_F(DriverInstallerTest, ADriverThatAlreadyAnswersStartsNothing) {
+  driver_ready_ = true;
+  EXPECT_EQ(Installer().Install(), std::nullopt);
+  EXPECT_TRUE(Installer().Status().ready);
+  ExpectNothingHeldOrStarted();
+}
+
+TEST_F(DriverInstallerTest, AMissingInstallerIsReportedAndNotBundled) {
+  fs::remove(installer_);
+  EXPECT_EQ(Installer().Install(), InstallError::kMissing);
+  EXPECT_FALSE(Installer().Status().bundled);
+  fs::create_directory(installer_);
+  EXPECT_EQ(Installer().Install(), InstallError::kMissing);
+  EXPECT_FALSE(Installer().Status().bundled) << "a folder is not the installer";
+  EXPECT_EQ(InstallErrorMessage(InstallError::kMissing), "The bundled gamepad installer is missing.");
+}
+
+TEST_F(DriverInstallerTest, OneChangedByteFailsTheDigest) {
+  const auto size = fs::file_size(installer_);
+  ASSERT_GT(size, 65536u * 2) << "the change lies in a later chunk";
+  {
+    std::fstream file(installer_, std::ios::binary | std::ios::in | std::ios::out);
+    file.seekg(static_cast<std::streamoff>(size - 100));
+    const char byte = static_cast<char>(file.get());
+    file.seekp(static_cast<std::streamoff>(size - 100));
+    file.put(static_cast<char>(byte ^ 1));
+  }
+  EXPECT_EQ(Installer().Install(), InstallError::kInvalid);
+  EXPECT_EQ(InstallErrorMessage(InstallError::kInvalid), "The bundled driver signature/checksum is invalid.");
+  ExpectNothingHeldOrStarted();
+}
+
+TEST_F(DriverInstallerTest, WinVerifyTrustRefusesTheUnsignedInstaller) {
+  EXPECT_EQ(corvane::client::AuthenticodeVerdict(installer_.wstring()), static_cast<LONG>(TRUST_E_NOSIGNATURE));
+  seams_.trusted = nullptr;  // the product's own check
+  EXPECT_EQ(Installer().Install(), InstallError::kInvalid);
+  ExpectNothingHeldOrStarted();
+}
+
+TEST_F(DriverInstallerTest, TheLogFolderMustBeNamedAndCreatable) {
+  SetEnvironmentVariableW(L"LOCALAPPDATA", nullptr);
+  EXPECT_EQ(Installer().Install(), InstallError::kNoLogDirectory);
+  SetEnvironmentVariableW(L"LOCALAPPDATA", L"");
+  EXPECT_EQ(Installer().Install(), InstallError::kNoLogDirectory);
+  EXPECT_EQ(InstallErrorMessage(InstallError::kNoLogDirectory), "Could not find the installation log directory.");
+  // A folder cannot be made inside a regular file.
+  SetEnvironmentVariableW(L"LOCALAPPDATA", (folder_ / L"starts-file").c_str());
+  std::ofstream(folder_ / L"starts-file").put('x');
+  EXPECT_EQ(Installer().Install(), InstallError::kLogDirectoryNotMade);
+  EXPECT_EQ(InstallErrorMessage(InstallError::kLogDirectoryNotMade),
+            "Could not create the installation log directory.");
+  ExpectNothingHeldOrStarted();
+}
+
+TEST_F(DriverInstallerTest, ALogPathTheParametersCannotCarryThrowsAndLetsTheFileGo) {
+  // Windows refuses these names when the folder is made; only a seam lets them reach the check.
+  seams_.create_directories = [](const fs::path&) { return std::error_code(); };
+  for (const wchar_t* name : {L"C:\\a\"b", L"C:\\a\rb", L"C:\\a\nb"}) {
+    SetEnvironmentVariableW(L"LOCALAPPDATA", name);
+    EXPECT_THROW(Installer().Install(), std::invalid_argument);
+    ExpectNothingHeldOrStarted();
+  }
+}
+
+TEST_F(DriverInstallerTest, ShellExecuteIsAskedToElevateHiddenAndItsFailuresAreTold) {
+  std::vector<SHELLEXECUTEINFOW> asked;
+  std::vector<std::wstring> parameters;
+  DWORD failure = ERROR_CANCELLED;
+  seams_.shell_execute = [&](SHELLEXECUTEINFOW* info) {
+    asked.push_back(*info);
+    parameters.emplace_back(info->lpParameters);
+    if (failure == ERROR_SUCCESS) {
+      info->hProcess = nullptr;
+      return TRUE;
+    }
+    SetLastError(failure);
+    return FALSE;
+  };
+  owner_ = reinterpret_cast<HWND>(0x1234);
+  EXPECT_EQ(Installer().Install(), InstallError::kElevationCancelled);
+  ExpectNothingHeldOrStarted();
+  failure = ERROR_ACCESS_DENIED;
+  EXPECT_EQ(Installer().Install(), InstallError::kCouldNotStart);
+  failure = ERROR_SUCCESS;
+  EXPECT_EQ(Installer().Install(), InstallError::kNoProcess);
+  ExpectNothingHeldOrStarted();
+
+  ASSERT_EQ(asked.size(), 3u);
+  EXPECT_EQ(asked[0].cbSize, sizeof(SHELLEXECUTEINFOW));
+  EXPECT_EQ(asked[0].fMask, 0x140u);
+  EXPECT_EQ(asked[0].hwnd, owner_);
+  EXPECT_EQ(std::wstring(asked[0].lpVerb), L"runas");
+  EXPECT_EQ(std::wstring(asked[0].lpFile), installer_.wstring());
+  EXPECT_EQ(asked[0].nShow, SW_HIDE);
+  EXPECT_EQ(parameters[0], L"/exenoui /qn /norestart REBOOT=ReallySuppress /L*v \"" +
+                               (folder_ / L"appdata\\Corvane\\logs\\gamepad-driver-install-5000.log").wstring() +
+                               L"\"");
+  EXPECT_EQ(InstallErrorMessage(InstallError::kElevationCancelled), "Windows permission was cancelled.");
+  EXPECT_EQ(InstallErrorMessage(InstallError::kCouldNotStart), "The gamepad driver installer could not start.");
+  EXPECT_EQ(InstallErrorMessage(InstallError::kNoProcess), "Windows did not return the installer process.");
+}
+
+}  // namespace
