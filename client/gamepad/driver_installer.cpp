@@ -46,9 +46,6 @@ bool IsNotFound(DWORD error) {
   }
 }
 
-// A CreateFileW result as a scoped handle: null for INVALID_HANDLE_VALUE.
-ScopedHandle FileHandle(HANDLE file) { return ScopedHandle(file == INVALID_HANDLE_VALUE ? nullptr : file); }
-
 // Closes a CNG algorithm provider and a hash object on every path out of Sha256Hex.
 struct HashResources {
   BCRYPT_ALG_HANDLE algorithm = nullptr;
@@ -105,13 +102,12 @@ std::optional<std::string> Sha256Hex(HANDLE file) {
   DWORD object_length = 0;
   ULONG written = 0;
   if (!BCRYPT_SUCCESS(BCryptGetProperty(resources.algorithm, BCRYPT_OBJECT_LENGTH,
-                                        reinterpret_cast<PUCHAR>(&object_length), sizeof object_length, &written,
-                                        0))) {
+                                        reinterpret_cast<PUCHAR>(&object_length), sizeof object_length, &written, 0))) {
     return std::nullopt;
   }
   std::vector<UCHAR> object(object_length);
-  if (!BCRYPT_SUCCESS(BCryptCreateHash(resources.algorithm, &resources.hash, object.data(), object_length, nullptr,
-                                       0, 0))) {
+  if (!BCRYPT_SUCCESS(
+          BCryptCreateHash(resources.algorithm, &resources.hash, object.data(), object_length, nullptr, 0, 0))) {
     resources.hash = nullptr;
     return std::nullopt;
   }
@@ -165,8 +161,8 @@ LONG AuthenticodeVerdict(const std::wstring& path) {
   return verdict;
 }
 
-DriverInstaller::DriverInstaller(HWND owner, std::function<bool()> driver_ready,
-                                 std::function<std::uint64_t()> now_ms, DriverInstallerSeams seams)
+DriverInstaller::DriverInstaller(HWND owner, std::function<bool()> driver_ready, std::function<std::uint64_t()> now_ms,
+                                 DriverInstallerSeams seams)
     : owner_(owner), driver_ready_(std::move(driver_ready)), now_ms_(std::move(now_ms)), seams_(std::move(seams)) {
   installer_path_ = seams_.installer_path.empty() ? InstallerPathBeside(ModulePath()) : seams_.installer_path;
   if (!seams_.trusted) {
@@ -276,23 +272,8 @@ bool DriverInstaller::Bundled() const {
     throw std::filesystem::filesystem_error("status", std::filesystem::path(installer_path_),
                                             std::error_code(static_cast<int>(error), std::system_category()));
   }
-  DWORD kind = attributes.dwFileAttributes;
-  if ((kind & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
-    // A link: what counts is what it leads to.
-    const ScopedHandle target =
-        FileHandle(CreateFileW(installer_path_.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                               nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
-    BY_HANDLE_FILE_INFORMATION information = {};
-    if (target == nullptr || !GetFileInformationByHandle(target.get(), &information)) {
-      const DWORD error = GetLastError();
-      if (IsNotFound(error)) {
-        return false;
-      }
-      throw std::filesystem::filesystem_error("status", std::filesystem::path(installer_path_),
-                                              std::error_code(static_cast<int>(error), std::system_category()));
-    }
-    kind = information.dwFileAttributes;
-  }
+  // A link counts as itself: links to a folder carry the folder flag, links to a file do not.
+  const DWORD kind = attributes.dwFileAttributes;
   return (kind & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_DEVICE)) == 0;
 }
 

@@ -15,6 +15,8 @@
 #include <string_view>
 #include <system_error>
 
+#include "handles.h"
+
 namespace corvane::client {
 
 // The installer's file name in the "drivers" folder beside the executable, and its SHA-256.
@@ -22,21 +24,15 @@ inline constexpr std::wstring_view kBundledInstallerName = L"ViGEmBus_1.22.0_x64
 inline constexpr std::string_view kBundledInstallerSha256 =
     "89220a7865076b342892f98865f3499fb7c4cfd673159e89d352c360fd014c6a";
 
-// Closes a kernel handle; null is "no handle".
-struct KernelHandleCloser {
-  void operator()(HANDLE handle) const noexcept { CloseHandle(handle); }
-};
-using ScopedHandle = std::unique_ptr<void, KernelHandleCloser>;
-
 // Why "installGamepadDriver" failed.
 enum class InstallError {
-  kMissing,                // the installer file cannot be opened
-  kInvalid,                // digest, signature, or the file cannot be read
-  kNoLogDirectory,         // LOCALAPPDATA unset, empty or too long
-  kLogDirectoryNotMade,    // the log directory could not be created
-  kElevationCancelled,     // the user declined elevation
-  kCouldNotStart,          // any other start failure
-  kNoProcess,              // started, but no process handle came back
+  kMissing,              // the installer file cannot be opened
+  kInvalid,              // digest, signature, or the file cannot be read
+  kNoLogDirectory,       // LOCALAPPDATA unset, empty or too long
+  kLogDirectoryNotMade,  // the log directory could not be created
+  kElevationCancelled,   // the user declined elevation
+  kCouldNotStart,        // any other start failure
+  kNoProcess,            // started, but no process handle came back
 };
 
 // The message the application is answered with for `error`.
@@ -55,10 +51,10 @@ struct DriverInstallStatus {
 // Where the installer reaches the system and the product's fixed checks; tests put their own here.
 // The host always uses the defaults.
 struct DriverInstallerSeams {
-  std::wstring installer_path;                                // empty: beside the executable
-  std::string expected_sha256{kBundledInstallerSha256};       // lowercase hexadecimal
-  std::function<bool(const std::wstring& path)> trusted;      // null: WinVerifyTrust says 0
-  std::function<BOOL(SHELLEXECUTEINFOW* info)> shell_execute; // null: ShellExecuteExW
+  std::wstring installer_path;                                 // empty: beside the executable
+  std::string expected_sha256{kBundledInstallerSha256};        // lowercase hexadecimal
+  std::function<bool(const std::wstring& path)> trusted;       // null: WinVerifyTrust says 0
+  std::function<BOOL(SHELLEXECUTEINFOW* info)> shell_execute;  // null: ShellExecuteExW
   std::function<std::error_code(const std::filesystem::path& directory)> create_directories;  // null: std's
 };
 

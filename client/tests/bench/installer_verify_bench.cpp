@@ -38,8 +38,8 @@ int wmain(int argc, wchar_t** argv) {
   std::vector<double> trust_ms;
   double mib = 0;
   for (int run = 0; run < runs; ++run) {
-    const corvane::client::ScopedHandle file(
-        CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    const corvane::client::ScopedHandle file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                                         OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
     LARGE_INTEGER size;
     if (file.get() == INVALID_HANDLE_VALUE || !GetFileSizeEx(file.get(), &size)) {
       std::fprintf(stderr, "cannot open the file\n");
@@ -67,8 +67,7 @@ int wmain(int argc, wchar_t** argv) {
   }
   const double hash = Median(hash_ms);
   const double trust = Median(trust_ms);
-  std::printf("median of %d runs: hash %.1f ms (%.2f ms/MiB), WinVerifyTrust %.1f ms\n", runs, hash, hash / mib,
-              trust);
+  std::printf("median of %d runs: hash %.1f ms (%.2f ms/MiB), WinVerifyTrust %.1f ms\n", runs, hash, hash / mib, trust);
   std::printf("verify_ms_per_mib %.3f\n", (hash + trust) / mib);
   return 0;
 }

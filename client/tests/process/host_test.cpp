@@ -280,19 +280,18 @@ TEST_F(RemoteControl, WithoutTheBusDriverAndItsInstallerNoGamepadConsentAndNoIns
             "error GAMEPAD_NOT_READY Enable the bundled gamepad driver first. No virtual controller was attached.");
   EXPECT_EQ(Call("input", {{"sessionId", EncodableValue("G")}, {"type", EncodableValue("gamepad")}}), kNotAuthorized);
   // The test bundle has no "drivers" folder beside the host.
-  EXPECT_EQ(Call("installGamepadDriver", {}),
-            "error GAMEPAD_DRIVER_INSTALL The bundled gamepad installer is missing.");
+  EXPECT_EQ(Call("installGamepadDriver", {}), "error GAMEPAD_DRIVER_INSTALL The bundled gamepad installer is missing.");
   const int64_t id = peer_.invoke(kRemoteInput, "gamepadStatus");
   const std::optional<Envelope> answer = peer_.await_response(id, kWaitMs);
   ASSERT_TRUE(answer) << peer_.last_error();
   ASSERT_EQ(answer->kind, Envelope::Kind::kSuccess);
-  EXPECT_EQ(answer->value, EncodableValue(flutter::EncodableMap{
-                               {EncodableValue("ready"), EncodableValue(false)},
-                               {EncodableValue("bundled"), EncodableValue(false)},
-                               {EncodableValue("installing"), EncodableValue(false)},
-                               {EncodableValue("rebootRequired"), EncodableValue(false)},
-                               {EncodableValue("installerFinished"), EncodableValue(false)},
-                               {EncodableValue("installerExit"), EncodableValue(std::int64_t{0})}}));
+  EXPECT_EQ(answer->value,
+            EncodableValue(flutter::EncodableMap{{EncodableValue("ready"), EncodableValue(false)},
+                                                 {EncodableValue("bundled"), EncodableValue(false)},
+                                                 {EncodableValue("installing"), EncodableValue(false)},
+                                                 {EncodableValue("rebootRequired"), EncodableValue(false)},
+                                                 {EncodableValue("installerFinished"), EncodableValue(false)},
+                                                 {EncodableValue("installerExit"), EncodableValue(std::int64_t{0})}}));
 }
 
 TEST_F(RemoteControl, ReadGamepadsFindsNoPadsUnderWine) {

@@ -229,9 +229,9 @@ TEST_F(DriverInstallerTest, ClosingTheHostLeavesTheInstallerRunningAndTheFileUnl
   }
   installer_object_.reset();
   EXPECT_EQ(WaitForSingleObject(process, 0), static_cast<DWORD>(WAIT_TIMEOUT)) << "the installer goes on";
-  const HANDLE released = CreateFileW(installer_.c_str(), DELETE,
-                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
-                                      0, nullptr);
+  const HANDLE released =
+      CreateFileW(installer_.c_str(), DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                  OPEN_EXISTING, 0, nullptr);
   EXPECT_NE(released, INVALID_HANDLE_VALUE) << "the host's handle is closed";
   if (released != INVALID_HANDLE_VALUE) {
     CloseHandle(released);
@@ -256,6 +256,12 @@ TEST_F(DriverInstallerTest, AMissingInstallerIsReportedAndNotBundled) {
   EXPECT_EQ(Installer().Install(), InstallError::kMissing);
   EXPECT_FALSE(Installer().Status().bundled) << "a folder is not the installer";
   EXPECT_EQ(InstallErrorMessage(InstallError::kMissing), "The bundled gamepad installer is missing.");
+}
+
+TEST_F(DriverInstallerTest, AStatusQueryThatFailsForAnotherReasonThrows) {
+  // Wine answers ERROR_BAD_DEV_TYPE for a pipe path: not an absence, so the query itself failed.
+  seams_.installer_path = L"\\\\.\\pipe\\corvane-no-such-pipe";
+  EXPECT_THROW(Installer().Status(), std::filesystem::filesystem_error);
 }
 
 TEST_F(DriverInstallerTest, OneChangedByteFailsTheDigest) {
