@@ -4,11 +4,15 @@
 #include <array>
 #include <charconv>
 #include <cmath>
+#include <cstddef>
+#include <iterator>
 #include <limits>
 #include <map>
 #include <system_error>
 #include <type_traits>
 #include <utility>
+
+#include <nlohmann/json.hpp>
 
 #include "common/hex.h"
 #include "common/unicode.h"
@@ -19,286 +23,135 @@ namespace {
 
 bool is_digit(char c) { return c >= '0' && c <= '9'; }
 
-std::string quoted(std::string_view text) {
+std::string json_quoted(std::string_view text) {
   std::string out;
   append_json_string(out, text);
   return out;
 }
 
-// A recursive-descent reader over one flat object; `pos_` is the byte offset of the next character.
-class ObjectParser {
+// An iterator over the text that counts, in a counter shared by its copies, how many bytes the JSON
+// library has read: the library reads one byte at a time, so the count tells where a refused value
+// ended.
+class CountingIterator {
  public:
-  explicit ObjectParser(std::string_view text) : text_(text) {}
+  using iterator_category = std::forward_iterator_tag;
+  using value_type = char;
+  using difference_type = std::ptrdiff_t;
+  using pointer = const char*;
+  using reference = const char&;
 
-  Result<std::vector<JsonMember>> parse() {
-    skip_whitespace();
-    if (!take('{')) {
-      return error_here("expected '{' to begin an object");
-    }
-    std::vector<JsonMember> members;
-    skip_whitespace();
-    if (take('}')) {
-      return finish(std::move(members));
-    }
-    while (true) {
-      skip_whitespace();
-      const std::size_t key_position = pos_;
-      if (peek() != '"') {
-        return error_here("expected '\"' to begin a key");
-      }
-      auto key = parse_string();
-      if (!key) {
-        return fail(key.error());
-      }
-      if (std::any_of(members.begin(), members.end(), [&key](const JsonMember& m) { return m.key == *key; })) {
-        return error_at(key_position, "duplicate key " + quoted(*key));
-      }
-      skip_whitespace();
-      if (!take(':')) {
-        return error_here("expected ':' after the key " + quoted(*key));
-      }
-      skip_whitespace();
-      auto value = parse_value(*key);
-      if (!value) {
-        return fail(value.error());
-      }
-      members.push_back(JsonMember{std::move(key).value(), std::move(value).value()});
-      skip_whitespace();
-      if (take('}')) {
-        return finish(std::move(members));
-      }
-      if (!take(',')) {
-        return error_here("expected ',' or '}' after a value");
-      }
-    }
+  CountingIterator() = default;
+  CountingIterator(const char* at, std::size_t* read) : at_(at), read_(read) {}
+  reference operator*() const { return *at_; }
+  CountingIterator& operator++() {
+    ++at_;
+    ++*read_;
+    return *this;
   }
+  CountingIterator operator++(int) {
+    CountingIterator before = *this;
+    ++*this;
+    return before;
+  }
+  bool operator==(const CountingIterator& other) const { return at_ == other.at_; }
 
  private:
-  bool at_end() const { return pos_ >= text_.size(); }
-  char peek() const { return at_end() ? '\0' : text_[pos_]; }
+  const char* at_ = nullptr;
+  std::size_t* read_ = nullptr;
+};
 
-  bool take(char c) {
-    if (!at_end() && text_[pos_] == c) {
-      ++pos_;
+// Collects the members of one flat object from the library's parse events, refusing what a flat object
+// of strings, numbers and booleans may not hold. Positions are byte offsets from 0.
+class FlatObjectReader {
+ public:
+  using json = nlohmann::json;
+
+  FlatObjectReader(std::string_view text, const std::size_t& read) : text_(text), read_(read) {}
+
+  bool null() { return refuse(read_ - 4, "null is not accepted (value of " + json_quoted(key_) + ")"); }
+  bool boolean(bool value) { return add(value); }
+  bool number_integer(json::number_integer_t value) {
+    // The only zero read as a signed integer is "-0".
+    return add(JsonNumber{value == 0 ? std::string("-0") : std::to_string(value)});
+  }
+  bool number_unsigned(json::number_unsigned_t value) { return add(JsonNumber{std::to_string(value)}); }
+  bool number_float(json::number_float_t /*value*/, const std::string& written) { return add(JsonNumber{written}); }
+  bool string(std::string& value) { return add(std::move(value)); }
+  bool binary(json::binary_t& /*value*/) { return refuse(read_, "binary values are not accepted"); }
+  bool start_object(std::size_t /*elements*/) {
+    if (++depth_ == 1) {
       return true;
     }
+    return refuse(read_ - 1, "nested objects and arrays are not accepted (value of " + json_quoted(key_) + ")");
+  }
+  bool end_object() { return true; }
+  bool start_array(std::size_t /*elements*/) {
+    return refuse(read_ - 1, "nested objects and arrays are not accepted (value of " + json_quoted(key_) + ")");
+  }
+  bool end_array() { return true; }
+  bool key(std::string& name) {
+    if (std::any_of(members_.begin(), members_.end(), [&name](const JsonMember& m) { return m.key == name; })) {
+      return refuse(opening_quote(read_ - 1), "duplicate key " + json_quoted(name));
+    }
+    key_ = std::move(name);
+    return true;
+  }
+  bool parse_error(std::size_t position, const std::string& /*last_token*/, const nlohmann::detail::exception& ex) {
+    // The library's text: "[json.exception.parse_error.101] parse error at line 1, column 8: <what>".
+    const std::string what = ex.what();
+    const std::size_t column = what.find(", column ");
+    const std::size_t colon = column == std::string::npos ? std::string::npos : what.find(": ", column);
+    std::string reason = colon == std::string::npos ? what : what.substr(colon + 2);
+    // "; last read: '<bytes>'" repeats, raw, what the position already names: the bytes may not even
+    // be UTF-8, so they are left out.
+    const std::size_t last_read = reason.find("; last read: '");
+    if (last_read != std::string::npos) {
+      const std::size_t expected = reason.rfind("'; expected ");
+      reason.erase(last_read, expected == std::string::npos || expected < last_read ? std::string::npos
+                                                                                    : expected + 1 - last_read);
+    }
+    return refuse(position == 0 ? 0 : position - 1, reason);
+  }
+
+  const std::string& error() const { return error_; }
+  std::vector<JsonMember> take_members() { return std::move(members_); }
+
+ private:
+  bool add(JsonValue value) {
+    members_.push_back(JsonMember{std::move(key_), std::move(value)});
+    key_.clear();
+    return true;
+  }
+
+  bool refuse(std::size_t position, const std::string& what) {
+    error_ = "invalid JSON at byte " + std::to_string(position + 1) + ": " + what;
     return false;
   }
 
-  void skip_whitespace() {
-    while (!at_end() && (text_[pos_] == ' ' || text_[pos_] == '\t' || text_[pos_] == '\n' || text_[pos_] == '\r')) {
-      ++pos_;
-    }
-  }
-
-  static Failure<std::string> error_at(std::size_t position, const std::string& what) {
-    return fail("invalid JSON at byte " + std::to_string(position + 1) + ": " + what);
-  }
-
-  Failure<std::string> error_here(const std::string& what) const {
-    return error_at(pos_, at_end() ? "unexpected end of text (" + what + ")" : what);
-  }
-
-  Result<std::vector<JsonMember>> finish(std::vector<JsonMember> members) {
-    skip_whitespace();
-    if (!at_end()) {
-      return error_here("unexpected text after the object");
-    }
-    return members;
-  }
-
-  Result<JsonValue> parse_value(const std::string& key) {
-    const char c = peek();
-    if (c == '"') {
-      auto text = parse_string();
-      if (!text) {
-        return fail(text.error());
-      }
-      return JsonValue(std::move(text).value());
-    }
-    if (c == '-' || is_digit(c)) {
-      auto number = parse_number();
-      if (!number) {
-        return fail(number.error());
-      }
-      return JsonValue(std::move(number).value());
-    }
-    if (literal("true")) {
-      return JsonValue(true);
-    }
-    if (literal("false")) {
-      return JsonValue(false);
-    }
-    if (literal("null")) {
-      return error_at(pos_ - 4, "null is not accepted (value of " + quoted(key) + ")");
-    }
-    if (c == '{' || c == '[') {
-      return error_here("nested objects and arrays are not accepted (value of " + quoted(key) + ")");
-    }
-    return error_here("expected a string, number, true or false as the value of " + quoted(key));
-  }
-
-  bool literal(std::string_view word) {
-    if (text_.substr(pos_, word.size()) == word) {
-      pos_ += word.size();
-      return true;
-    }
-    return false;
-  }
-
-  // -?(0|[1-9][0-9]*)(.[0-9]+)?([eE][+-]?[0-9]+)?
-  Result<JsonNumber> parse_number() {
-    const std::size_t start = pos_;
-    take('-');
-    if (take('0')) {
-      if (is_digit(peek())) {
-        return error_here("a number may not have a leading zero");
-      }
-    } else if (!digits()) {
-      return error_here("expected a digit");
-    }
-    if (take('.') && !digits()) {
-      return error_here("expected a digit after '.'");
-    }
-    if (take('e') || take('E')) {
-      if (!take('+')) {
-        take('-');
-      }
-      if (!digits()) {
-        return error_here("expected a digit in the exponent");
-      }
-    }
-    return JsonNumber{std::string(text_.substr(start, pos_ - start))};
-  }
-
-  // Consumes one or more digits; false when there is none.
-  bool digits() {
-    const std::size_t start = pos_;
-    while (is_digit(peek())) {
-      ++pos_;
-    }
-    return pos_ > start;
-  }
-
-  // Four hex digits after "\u"; -1 when they are not there.
-  long hex4() {
-    if (text_.size() - pos_ < 4) {
-      return -1;
-    }
-    long unit = 0;
-    for (std::size_t i = 0; i < 4; ++i) {
-      const int digit = hex_digit_value(text_[pos_ + i]);
-      if (digit < 0) {
-        return -1;
-      }
-      unit = unit * 16 + digit;
-    }
-    pos_ += 4;
-    return unit;
-  }
-
-  // A string literal starting at the opening quote.
-  Result<std::string> parse_string() {
-    const std::size_t open = pos_;
-    ++pos_;
-    std::string out;
-    while (true) {
-      if (at_end()) {
-        return error_at(open, "the string is not closed");
-      }
-      const char c = text_[pos_];
-      const auto byte = static_cast<unsigned char>(c);
-      if (c == '"') {
-        ++pos_;
-        return out;
-      }
-      if (byte < 0x20) {
-        return error_here("control characters in a string must be escaped");
-      }
-      if (c == '\\') {
-        auto escaped = escape(out);
-        if (!escaped) {
-          return fail(escaped.error());
-        }
+  // The offset of the quote that opens the key whose closing quote is at `closing`: the nearest
+  // earlier quote not escaped by an odd run of backslashes (inside a key every quote is escaped).
+  std::size_t opening_quote(std::size_t closing) const {
+    for (std::size_t at = closing; at-- > 0;) {
+      if (text_[at] != '"') {
         continue;
       }
-      if (byte < 0x80) {
-        out.push_back(c);
-        ++pos_;
-        continue;
+      std::size_t backslashes = 0;
+      while (backslashes < at && text_[at - 1 - backslashes] == '\\') {
+        ++backslashes;
       }
-      const std::size_t start = pos_;
-      const char32_t cp = next_code_point(text_, pos_);
-      const std::string_view written = text_.substr(start, pos_ - start);
-      if (cp == 0xFFFD && written != "\xEF\xBF\xBD") {
-        return error_at(start, "the text is not valid UTF-8");
+      if (backslashes % 2 == 0) {
+        return at;
       }
-      out.append(written);
     }
-  }
-
-  // One escape sequence starting at the backslash, appended to `out`.
-  Status escape(std::string& out) {
-    const std::size_t start = pos_;
-    ++pos_;
-    if (at_end()) {
-      return error_at(start, "the string is not closed");
-    }
-    const char c = text_[pos_++];
-    switch (c) {
-      case '"':
-      case '\\':
-      case '/':
-        out.push_back(c);
-        return Done{};
-      case 'b':
-        out.push_back('\b');
-        return Done{};
-      case 'f':
-        out.push_back('\f');
-        return Done{};
-      case 'n':
-        out.push_back('\n');
-        return Done{};
-      case 'r':
-        out.push_back('\r');
-        return Done{};
-      case 't':
-        out.push_back('\t');
-        return Done{};
-      case 'u':
-        break;
-      default:
-        return error_at(start, "unknown escape sequence");
-    }
-    const long unit = hex4();
-    if (unit < 0) {
-      return error_at(start, "\\u needs four hex digits");
-    }
-    if (unit >= 0xDC00 && unit <= 0xDFFF) {
-      return error_at(start, "unpaired surrogate escape");
-    }
-    if (unit < 0xD800 || unit > 0xDBFF) {
-      append_utf8(out, static_cast<char32_t>(unit));
-      return Done{};
-    }
-    const std::size_t second = pos_;
-    if (!literal("\\u")) {
-      return error_at(start, "unpaired surrogate escape");
-    }
-    const long low = hex4();
-    if (low < 0) {
-      return error_at(second, "\\u needs four hex digits");
-    }
-    if (low < 0xDC00 || low > 0xDFFF) {
-      return error_at(start, "unpaired surrogate escape");
-    }
-    append_utf8(out, static_cast<char32_t>(0x10000 + ((unit - 0xD800) << 10) + (low - 0xDC00)));
-    return Done{};
+    return closing;
   }
 
   std::string_view text_;
-  std::size_t pos_ = 0;
+  const std::size_t& read_;  // bytes the library has read
+  std::vector<JsonMember> members_;
+  std::string key_;
+  int depth_ = 0;
+  std::string error_;
 };
 
 void append_uint(std::string& out, std::uint64_t value) { out += std::to_string(value); }
@@ -525,7 +378,26 @@ static_assert(kMemberNames.size() == std::variant_size_v<protocol::Payload>);
 
 }  // namespace
 
-Result<std::vector<JsonMember>> parse_json_object(std::string_view text) { return ObjectParser(text).parse(); }
+Result<std::vector<JsonMember>> parse_json_object(std::string_view text) {
+  // Only an object is taken; anything else is refused where it begins.
+  const std::size_t first = text.find_first_not_of(" \t\n\r");
+  if (first == std::string_view::npos) {
+    return fail("invalid JSON at byte " + std::to_string(text.size() + 1) +
+                ": unexpected end of text (expected '{' to begin an object)");
+  }
+  if (text[first] != '{') {
+    return fail("invalid JSON at byte " + std::to_string(first + 1) + ": expected '{' to begin an object");
+  }
+  std::size_t read = 0;
+  const CountingIterator begin(text.data(), &read);
+  const CountingIterator end(text.data() + text.size(), nullptr);
+  FlatObjectReader reader(text, read);
+  // Strict: nothing after the object; comments are not JSON.
+  if (!nlohmann::json::sax_parse(begin, end, &reader, nlohmann::json::input_format_t::json, true, false)) {
+    return fail(reader.error());
+  }
+  return reader.take_members();
+}
 
 Result<std::uint32_t> json_uint32(const JsonNumber& number) {
   const std::string& text = number.text;

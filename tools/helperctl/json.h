@@ -29,10 +29,10 @@ struct JsonMember {
   bool operator==(const JsonMember&) const = default;
 };
 
-// Parses `text` as one JSON object whose values are strings, numbers or booleans (RFC 8259 grammar:
-// no comments, no trailing commas, nothing after the object but whitespace). Null, arrays, nested
-// objects, duplicate keys, unpaired surrogate escapes and ill-formed UTF-8 are refused. An error is one
-// line naming the byte position (counting from 1) where the text went wrong.
+// Parses `text` as one JSON object whose values are strings, numbers or booleans, with nlohmann-json's
+// strict reader (RFC 8259: no comments, no trailing commas, nothing after the object but whitespace).
+// Null, arrays, nested objects, duplicate keys, unpaired surrogate escapes and ill-formed UTF-8 are
+// refused. An error is one line naming the byte position (counting from 1) where the text went wrong.
 Result<std::vector<JsonMember>> parse_json_object(std::string_view text);
 
 // The number as a uint32: digits only (no sign, fraction or exponent), at most 4294967295.

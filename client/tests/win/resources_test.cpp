@@ -18,7 +18,7 @@ class HostResources : public ::testing::Test {
     host.resize(host.find_last_of(L'\\') + 1);
     host += L"corvane_client.exe";
     module_ = LoadLibraryExW(host.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE);
-    ASSERT_NE(module_, nullptr) << "cannot load " << std::string(host.begin(), host.end());
+    ASSERT_NE(module_, nullptr) << "cannot load " << host;
   }
   void TearDown() override {
     if (module_ != nullptr) {
