@@ -30,10 +30,11 @@ endif()
 
 # Registers a GoogleTest executable with CTest under a layer label (unit, win, process, interop).
 # Under Wine the test list is read when the tests run, not when they are built.
-# corvane_gtest(target label [LOCK resource]): tests holding the same lock never run at the same time
-# (for state the whole X session shares: the window list, the keyboard).
+# corvane_gtest(target label [LOCK resource] [FIXTURE name]): tests holding the same lock never run at
+# the same time (for state the whole X session shares: the window list, the keyboard); FIXTURE names a
+# CTest fixture the tests need set up first.
 function(corvane_gtest target label)
-  cmake_parse_arguments(ARG "" "LOCK" "" ${ARGN})
+  cmake_parse_arguments(ARG "" "LOCK;FIXTURE" "" ${ARGN})
   target_link_libraries(${target} PRIVATE GTest::gtest_main)
   corvane_warnings(${target})
   if(CORVANE_WINDOWS)
@@ -61,6 +62,9 @@ function(corvane_gtest target label)
   set(properties LABELS ${label})
   if(ARG_LOCK)
     list(APPEND properties RESOURCE_LOCK ${ARG_LOCK})
+  endif()
+  if(ARG_FIXTURE)
+    list(APPEND properties FIXTURES_REQUIRED ${ARG_FIXTURE})
   endif()
   gtest_discover_tests(${target}
     DISCOVERY_MODE PRE_TEST

@@ -34,7 +34,8 @@ HWND WindowOfProcess(DWORD pid, const std::wstring& class_name) {
 
 HWND HostWindowOf(DWORD pid) { return WindowOfProcess(pid, L"FLUTTER_RUNNER_WIN32_WINDOW"); }
 
-HostSession::HostSession(flutter_bridge::BridgePeer& peer, const std::vector<std::wstring>& arguments, int wait_ms)
+HostSession::HostSession(flutter_bridge::BridgePeer& peer, const std::vector<std::wstring>& arguments, int wait_ms,
+                         const std::wstring& host)
     : peer_(peer), wait_ms_(wait_ms) {
   if (!peer_.listening()) {
     error_ = "the bridge does not listen";
@@ -43,8 +44,8 @@ HostSession::HostSession(flutter_bridge::BridgePeer& peer, const std::vector<std
   SetEnvironmentVariableW(L"CORVANE_FLUTTER_BRIDGE_PORT", std::to_wstring(peer_.port()).c_str());
   SetEnvironmentVariableW(L"CORVANE_FLUTTER_HOLD_FIRST_FRAME", L"1");
   const fs::path bin = fs::path(executable_directory()).parent_path();
-  process_ =
-      std::make_unique<ChildProcess>((bin.parent_path() / "client_bundle" / "corvane_client.exe").wstring(), arguments);
+  process_ = std::make_unique<ChildProcess>(
+      host.empty() ? (bin.parent_path() / "client_bundle" / "corvane_client.exe").wstring() : host, arguments);
   SetEnvironmentVariableW(L"CORVANE_FLUTTER_BRIDGE_PORT", nullptr);
   SetEnvironmentVariableW(L"CORVANE_FLUTTER_HOLD_FIRST_FRAME", nullptr);
   if (!process_->started()) {

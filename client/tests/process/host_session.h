@@ -29,8 +29,9 @@ HWND HostWindowOf(DWORD pid);
 // ShowFirstFrame().
 class HostSession {
  public:
-  // Starts build/windows/client_bundle/corvane_client.exe with `arguments`; check error().
-  HostSession(flutter_bridge::BridgePeer& peer, const std::vector<std::wstring>& arguments, int wait_ms);
+  // Starts `host` (empty: build/windows/client_bundle/corvane_client.exe) with `arguments`; check error().
+  HostSession(flutter_bridge::BridgePeer& peer, const std::vector<std::wstring>& arguments, int wait_ms,
+              const std::wstring& host = {});
 
   // Empty when the host runs, its engine connected and its window exists.
   const std::string& error() const { return error_; }

@@ -1,0 +1,61 @@
+# The folder a user installs, laid out as Flutter's release bundle: the host and the engine library at
+# the top, the plug-in libraries beside them, the project data in data/, the media helper, the driver
+# installer in drivers/ and the GStreamer runtime in gstreamer/. `cmake --install` writes it; CPack
+# zips it (scripts/package).
+#
+# Set before this file is included, by client/ (stand-ins or a real Flutter app):
+#   CORVANE_FLUTTER_LIBRARY_FILE  flutter_windows.dll
+#   CORVANE_PLUGIN_LIBRARY_FILES  the plug-in libraries and what they bundle
+#   CORVANE_ICU_DATA_FILE         icudtl.dat
+#   CORVANE_FLUTTER_ASSETS_DIR    flutter_assets (may be empty in a test package)
+#   CORVANE_AOT_LIBRARY_FILE      app.so
+#   CORVANE_TEST_PACKAGE          TRUE when the engine and plug-ins are our stand-ins
+
+set(CORVANE_GAMEPAD_DRIVER_INSTALLER "" CACHE FILEPATH
+    "The gamepad driver's installer, put into drivers/ of the package (none when empty)")
+set(CORVANE_GSTREAMER_RUNTIME_DIR "" CACHE PATH
+    "A GStreamer runtime folder (bin/, lib/gstreamer-1.0/), put into gstreamer/ of the package (none when empty)")
+
+install(TARGETS corvane_client corvane_media_helper RUNTIME DESTINATION . COMPONENT Runtime)
+install(FILES ${CORVANE_FLUTTER_LIBRARY_FILE} ${CORVANE_PLUGIN_LIBRARY_FILES} DESTINATION . COMPONENT Runtime)
+install(FILES ${CORVANE_ICU_DATA_FILE} ${CORVANE_AOT_LIBRARY_FILE} DESTINATION data COMPONENT Runtime)
+# The assets folder is replaced whole, so that no asset of an earlier install stays behind.
+install(CODE "file(REMOVE_RECURSE \"\${CMAKE_INSTALL_PREFIX}/data/flutter_assets\")" COMPONENT Runtime)
+install(DIRECTORY ${CORVANE_FLUTTER_ASSETS_DIR}/ DESTINATION data/flutter_assets COMPONENT Runtime)
+
+if(CORVANE_GAMEPAD_DRIVER_INSTALLER)
+  if(NOT EXISTS ${CORVANE_GAMEPAD_DRIVER_INSTALLER})
+    message(FATAL_ERROR "CORVANE_GAMEPAD_DRIVER_INSTALLER names no file: ${CORVANE_GAMEPAD_DRIVER_INSTALLER}")
+  endif()
+  # The host looks for exactly this name.
+  install(FILES ${CORVANE_GAMEPAD_DRIVER_INSTALLER} DESTINATION drivers
+          RENAME ViGEmBus_1.22.0_x64_x86_arm64.exe COMPONENT Runtime)
+endif()
+if(CORVANE_GSTREAMER_RUNTIME_DIR)
+  if(NOT EXISTS ${CORVANE_GSTREAMER_RUNTIME_DIR}/bin)
+    message(FATAL_ERROR "CORVANE_GSTREAMER_RUNTIME_DIR has no bin/ folder: ${CORVANE_GSTREAMER_RUNTIME_DIR}")
+  endif()
+  install(DIRECTORY ${CORVANE_GSTREAMER_RUNTIME_DIR}/ DESTINATION gstreamer COMPONENT Runtime)
+endif()
+
+# Installing needs only the programs and the libraries, which scripts/package builds: not every test.
+set(CMAKE_SKIP_INSTALL_ALL_DEPENDENCY ON)
+set(CPACK_GENERATOR ZIP)
+set(CPACK_PACKAGE_VENDOR "Corvane")
+set(CPACK_PACKAGE_VERSION "0.1.0")
+set(CPACK_INCLUDE_TOPLEVEL_DIRECTORY ON)
+set(CPACK_ARCHIVE_COMPONENT_INSTALL OFF)
+if(CORVANE_TEST_PACKAGE)
+  # Built against our stand-in engine and plug-ins: usable for tests only, and it says so.
+  set(CPACK_PACKAGE_NAME "corvane-test-package")
+  set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Corvane TEST PACKAGE: stand-in Flutter engine and plug-ins, not for users")
+  file(WRITE ${CMAKE_BINARY_DIR}/TEST-PACKAGE.txt
+       "This is a test package of Corvane. Its flutter_windows.dll and plug-in libraries are stand-ins\n"
+       "written for testing the host; they run no Flutter application. Do not give it to users.\n")
+  install(FILES ${CMAKE_BINARY_DIR}/TEST-PACKAGE.txt DESTINATION . COMPONENT Runtime)
+else()
+  set(CPACK_PACKAGE_NAME "corvane")
+  set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Corvane desktop client")
+endif()
+set(CPACK_PACKAGE_FILE_NAME "${CPACK_PACKAGE_NAME}-${CPACK_PACKAGE_VERSION}-windows-x64")
+include(CPack)
