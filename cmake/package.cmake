@@ -16,12 +16,14 @@ set(CORVANE_GAMEPAD_DRIVER_INSTALLER "" CACHE FILEPATH
 set(CORVANE_GSTREAMER_RUNTIME_DIR "" CACHE PATH
     "A GStreamer runtime folder (bin/, lib/gstreamer-1.0/), put into gstreamer/ of the package (none when empty)")
 
-install(TARGETS corvane_client corvane_media_helper RUNTIME DESTINATION . COMPONENT Runtime)
-install(FILES ${CORVANE_FLUTTER_LIBRARY_FILE} ${CORVANE_PLUGIN_LIBRARY_FILES} DESTINATION . COMPONENT Runtime)
-install(FILES ${CORVANE_ICU_DATA_FILE} ${CORVANE_AOT_LIBRARY_FILE} DESTINATION data COMPONENT Runtime)
+# Two components, one per program and what it needs beside it; the package holds both.
+install(TARGETS corvane_client RUNTIME DESTINATION . COMPONENT client)
+install(TARGETS corvane_media_helper RUNTIME DESTINATION . COMPONENT helper)
+install(FILES ${CORVANE_FLUTTER_LIBRARY_FILE} ${CORVANE_PLUGIN_LIBRARY_FILES} DESTINATION . COMPONENT client)
+install(FILES ${CORVANE_ICU_DATA_FILE} ${CORVANE_AOT_LIBRARY_FILE} DESTINATION data COMPONENT client)
 # The assets folder is replaced whole, so that no asset of an earlier install stays behind.
-install(CODE "file(REMOVE_RECURSE \"\${CMAKE_INSTALL_PREFIX}/data/flutter_assets\")" COMPONENT Runtime)
-install(DIRECTORY ${CORVANE_FLUTTER_ASSETS_DIR}/ DESTINATION data/flutter_assets COMPONENT Runtime)
+install(CODE "file(REMOVE_RECURSE \"\${CMAKE_INSTALL_PREFIX}/data/flutter_assets\")" COMPONENT client)
+install(DIRECTORY ${CORVANE_FLUTTER_ASSETS_DIR}/ DESTINATION data/flutter_assets COMPONENT client)
 
 if(CORVANE_GAMEPAD_DRIVER_INSTALLER)
   if(NOT EXISTS ${CORVANE_GAMEPAD_DRIVER_INSTALLER})
@@ -29,13 +31,13 @@ if(CORVANE_GAMEPAD_DRIVER_INSTALLER)
   endif()
   # The host looks for exactly this name.
   install(FILES ${CORVANE_GAMEPAD_DRIVER_INSTALLER} DESTINATION drivers
-          RENAME ViGEmBus_1.22.0_x64_x86_arm64.exe COMPONENT Runtime)
+          RENAME ViGEmBus_1.22.0_x64_x86_arm64.exe COMPONENT client)
 endif()
 if(CORVANE_GSTREAMER_RUNTIME_DIR)
   if(NOT EXISTS ${CORVANE_GSTREAMER_RUNTIME_DIR}/bin)
     message(FATAL_ERROR "CORVANE_GSTREAMER_RUNTIME_DIR has no bin/ folder: ${CORVANE_GSTREAMER_RUNTIME_DIR}")
   endif()
-  install(DIRECTORY ${CORVANE_GSTREAMER_RUNTIME_DIR}/ DESTINATION gstreamer COMPONENT Runtime)
+  install(DIRECTORY ${CORVANE_GSTREAMER_RUNTIME_DIR}/ DESTINATION gstreamer COMPONENT helper)
 endif()
 
 # Installing needs only the programs and the libraries, which scripts/package builds: not every test.
@@ -52,7 +54,7 @@ if(CORVANE_TEST_PACKAGE)
   file(WRITE ${CMAKE_BINARY_DIR}/TEST-PACKAGE.txt
        "This is a test package of Corvane. Its flutter_windows.dll and plug-in libraries are stand-ins\n"
        "written for testing the host; they run no Flutter application. Do not give it to users.\n")
-  install(FILES ${CMAKE_BINARY_DIR}/TEST-PACKAGE.txt DESTINATION . COMPONENT Runtime)
+  install(FILES ${CMAKE_BINARY_DIR}/TEST-PACKAGE.txt DESTINATION . COMPONENT client)
 else()
   set(CPACK_PACKAGE_NAME "corvane")
   set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Corvane desktop client")

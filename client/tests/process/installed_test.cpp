@@ -1,5 +1,6 @@
 // The folder `cmake --install` lays out (the package.install test writes it to build/windows/installed-
-// test before these run): what it holds, and both programs run from it under Wine.
+// test before these run): what it holds, and both programs run from it under Wine. The host test also
+// runs on the folder of the build against the fixture Flutter app (CORVANE_INSTALLED_DIR).
 #include <windows.h>
 
 #include <gtest/gtest.h>
@@ -26,7 +27,13 @@ namespace protocol = corvane::protocol;
 constexpr int kWaitMs = 20000;  // a guard against a hung program, never a pass condition
 constexpr char kMissingRuntime[] = "the bundled GStreamer runtime was not found beside the media helper";
 
+// The installed folder: CORVANE_INSTALLED_DIR, else build/windows/installed-test.
 fs::path Installed() {
+  wchar_t named[MAX_PATH] = {};
+  const DWORD length = GetEnvironmentVariableW(L"CORVANE_INSTALLED_DIR", named, MAX_PATH);
+  if (length > 0 && length < MAX_PATH) {
+    return fs::path(named);
+  }
   return fs::path(corvane::testing::executable_directory()).parent_path().parent_path() / "installed-test";
 }
 
