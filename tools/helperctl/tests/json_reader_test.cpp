@@ -107,6 +107,9 @@ TEST(helperctlJsonReader, NamesWhereTheStructureIsWrong) {
   EXPECT_EQ(refusal("  \n"), "invalid JSON at byte 4: unexpected end of text (expected '{' to begin an object)");
   EXPECT_EQ(refusal("[1]"), "invalid JSON at byte 1: expected '{' to begin an object");
   EXPECT_EQ(refusal(" 5"), "invalid JSON at byte 2: expected '{' to begin an object");
+  // The library's own words follow the position, without its "[json.exception…] … column N:" prefix.
+  EXPECT_EQ(refusal(R"({"a":1,})"),
+            "invalid JSON at byte 8: syntax error while parsing object key - unexpected '}'; expected string literal");
   ExpectRefusedAt("{", 2, "unexpected end of input; expected string literal");
   ExpectRefusedAt(R"({"a":1,})", 8, "unexpected '}'; expected string literal");
   ExpectRefusedAt(R"({a:1})", 2, "expected string literal");
@@ -178,6 +181,8 @@ TEST(helperctlJsonReader, RefusesDuplicateKeys) {
   EXPECT_EQ(refusal(R"({"a":1,"a":2})"), "invalid JSON at byte 8: duplicate key \"a\"");
   // Keys are compared after unescaping.
   EXPECT_EQ(refusal(R"({"a":1, "\u0061":"x"})"), "invalid JSON at byte 9: duplicate key \"a\"");
+  // The position is where the repeated key opens, also when escaped quotes and backslashes precede it.
+  EXPECT_EQ(refusal(R"({"a\\\"b":1,"a\\\"b":2})"), R"(invalid JSON at byte 13: duplicate key "a\\\"b")");
 }
 
 TEST(helperctlJsonUint32, AcceptsWholeNumbersUpToTheLimit) {
