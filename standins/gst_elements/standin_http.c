@@ -60,6 +60,40 @@ static gchar *header_value(const gchar *headers, const gchar *name) {
   return value;
 }
 
+/* The body of a chunked transfer, decoded; NULL when it is malformed. */
+static gchar *dechunk(const gchar *data, gsize length, gsize *decoded_length) {
+  GString *out = g_string_new(NULL);
+  gsize at = 0;
+  for (;;) {
+    const gchar *line_end = g_strstr_len(data + at, (gssize)(length - at), "\r\n");
+    if (!line_end) {
+      break;
+    }
+    gchar *end = NULL;
+    const guint64 size = g_ascii_strtoull(data + at, &end, 16);
+    if (end == data + at) {
+      break;
+    }
+    at = (gsize)(line_end - data) + 2;
+    if (size == 0) {
+      *decoded_length = out->len;
+      return g_string_free(out, FALSE);
+    }
+    if (size > length - at) {
+      break;
+    }
+    g_string_append_len(out, data + at, (gssize)size);
+    at += (gsize)size + 2;
+    if (at > length) {
+      break;
+    }
+  }
+  g_string_free(out, TRUE);
+  return NULL;
+}
+
+void standin_http_response_clear(StandinHttpResponse *response);
+
 gboolean standin_http_request(const gchar *method, const gchar *url, const gchar *content_type, const gchar *body,
                               const gchar *bearer_token, guint timeout_seconds, GCancellable *cancellable,
                               StandinHttpResponse *response, GError **error) {
@@ -164,8 +198,20 @@ gboolean standin_http_request(const gchar *method, const gchar *url, const gchar
       if (expected_total >= 0 && (gsize)expected_total < received->len) {
         length = (gsize)expected_total - (gsize)header_end - 4;
       }
-      response->body = g_strndup((const gchar *)received->data + header_end + 4, length);
-      response->body_length = length;
+      const gchar *start = (const gchar *)received->data + header_end + 4;
+      gchar *encoding = header_value(headers, "Transfer-Encoding");
+      if (encoding && g_ascii_strcasecmp(encoding, "chunked") == 0) {
+        response->body = dechunk(start, length, &response->body_length);
+        if (!response->body) {
+          g_set_error(error, G_IO_ERROR, G_IO_ERROR_INVALID_DATA, "the server's chunked body is malformed");
+          standin_http_response_clear(response);
+          ok = FALSE;
+        }
+      } else {
+        response->body = g_strndup(start, length);
+        response->body_length = length;
+      }
+      g_free(encoding);
     }
     g_free(headers);
   }
