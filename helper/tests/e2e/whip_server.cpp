@@ -266,6 +266,8 @@ std::optional<std::string> WhipServer::publisher_traffic(PublisherTraffic& traff
           if (media.value("type", "") == "video") {
             traffic.video_packets += packets;
             traffic.video_bytes += in.value("bytes", std::uint64_t{0});
+            const json rtcp = media.value("rtcp", json::object()).value("main", json::object());
+            traffic.video_lost += rtcp.value("lost", std::uint64_t{0});
           } else if (media.value("type", "") == "audio") {
             traffic.audio_packets += packets;
           }

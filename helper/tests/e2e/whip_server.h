@@ -43,6 +43,7 @@ struct PublisherTraffic {
   std::uint64_t video_packets = 0;
   std::uint64_t audio_packets = 0;
   std::uint64_t video_bytes = 0;
+  std::uint64_t video_lost = 0;  // video packets Janus found missing (its RTCP receiver count)
 };
 
 class WhipServer {
