@@ -15,27 +15,27 @@ typedef struct {
 
 G_DEFINE_TYPE(GstD3D11Download, standin_download, GST_TYPE_BASE_TRANSFORM)
 
-static GstFlowReturn download_transform_ip(GstBaseTransform *transform, GstBuffer *buffer) {
+static GstFlowReturn download_transform_ip(GstBaseTransform* transform, GstBuffer* buffer) {
   (void)transform;
   (void)buffer;
   return GST_FLOW_OK;
 }
 
-static void standin_download_class_init(GstD3D11DownloadClass *klass) {
-  GstElementClass *element_class = GST_ELEMENT_CLASS(klass);
-  gst_element_class_set_static_metadata(element_class, "Direct3D11 downloader (stand-in)",
-                                        "Filter/Video", "Passes system-memory frames through", "Corvane tests");
+static void standin_download_class_init(GstD3D11DownloadClass* klass) {
+  GstElementClass* element_class = GST_ELEMENT_CLASS(klass);
+  gst_element_class_set_static_metadata(element_class, "Direct3D11 downloader (stand-in)", "Filter/Video",
+                                        "Passes system-memory frames through", "Corvane tests");
   gst_element_class_add_static_pad_template(
-      element_class,
-      &(GstStaticPadTemplate)GST_STATIC_PAD_TEMPLATE("sink", GST_PAD_SINK, GST_PAD_ALWAYS, GST_STATIC_CAPS("video/x-raw")));
+      element_class, &(GstStaticPadTemplate)GST_STATIC_PAD_TEMPLATE("sink", GST_PAD_SINK, GST_PAD_ALWAYS,
+                                                                    GST_STATIC_CAPS("video/x-raw")));
   gst_element_class_add_static_pad_template(
-      element_class,
-      &(GstStaticPadTemplate)GST_STATIC_PAD_TEMPLATE("src", GST_PAD_SRC, GST_PAD_ALWAYS, GST_STATIC_CAPS("video/x-raw")));
+      element_class, &(GstStaticPadTemplate)GST_STATIC_PAD_TEMPLATE("src", GST_PAD_SRC, GST_PAD_ALWAYS,
+                                                                    GST_STATIC_CAPS("video/x-raw")));
   GST_BASE_TRANSFORM_CLASS(klass)->transform_ip = download_transform_ip;
   GST_BASE_TRANSFORM_CLASS(klass)->passthrough_on_same_caps = TRUE;
 }
 
-static void standin_download_init(GstD3D11Download *self) {
+static void standin_download_init(GstD3D11Download* self) {
   gst_base_transform_set_passthrough(GST_BASE_TRANSFORM(self), TRUE);
 }
 
@@ -51,22 +51,22 @@ typedef struct {
 
 G_DEFINE_TYPE(GstD3D11Convert, standin_convert, GST_TYPE_BIN)
 
-static void standin_convert_class_init(GstD3D11ConvertClass *klass) {
-  GstElementClass *element_class = GST_ELEMENT_CLASS(klass);
+static void standin_convert_class_init(GstD3D11ConvertClass* klass) {
+  GstElementClass* element_class = GST_ELEMENT_CLASS(klass);
   gst_element_class_set_static_metadata(element_class, "Direct3D11 colorspace converter and scaler (stand-in)",
                                         "Filter/Converter/Scaler/Video", "videoconvert and videoscale",
                                         "Corvane tests");
   gst_element_class_add_static_pad_template(
-      element_class,
-      &(GstStaticPadTemplate)GST_STATIC_PAD_TEMPLATE("sink", GST_PAD_SINK, GST_PAD_ALWAYS, GST_STATIC_CAPS("video/x-raw")));
+      element_class, &(GstStaticPadTemplate)GST_STATIC_PAD_TEMPLATE("sink", GST_PAD_SINK, GST_PAD_ALWAYS,
+                                                                    GST_STATIC_CAPS("video/x-raw")));
   gst_element_class_add_static_pad_template(
-      element_class,
-      &(GstStaticPadTemplate)GST_STATIC_PAD_TEMPLATE("src", GST_PAD_SRC, GST_PAD_ALWAYS, GST_STATIC_CAPS("video/x-raw")));
+      element_class, &(GstStaticPadTemplate)GST_STATIC_PAD_TEMPLATE("src", GST_PAD_SRC, GST_PAD_ALWAYS,
+                                                                    GST_STATIC_CAPS("video/x-raw")));
 }
 
-static void standin_convert_init(GstD3D11Convert *self) {
-  GstElement *convert = gst_element_factory_make("videoconvert", NULL);
-  GstElement *scale = gst_element_factory_make("videoscale", NULL);
+static void standin_convert_init(GstD3D11Convert* self) {
+  GstElement* convert = gst_element_factory_make("videoconvert", NULL);
+  GstElement* scale = gst_element_factory_make("videoscale", NULL);
   if (!convert || !scale) {
     g_clear_object(&convert);
     g_clear_object(&scale);
@@ -74,8 +74,8 @@ static void standin_convert_init(GstD3D11Convert *self) {
   }
   gst_bin_add_many(GST_BIN(self), convert, scale, NULL);
   gst_element_link(convert, scale);
-  GstPad *sink = gst_element_get_static_pad(convert, "sink");
-  GstPad *src = gst_element_get_static_pad(scale, "src");
+  GstPad* sink = gst_element_get_static_pad(convert, "sink");
+  GstPad* src = gst_element_get_static_pad(scale, "src");
   gst_element_add_pad(GST_ELEMENT(self), gst_ghost_pad_new("sink", sink));
   gst_element_add_pad(GST_ELEMENT(self), gst_ghost_pad_new("src", src));
   gst_object_unref(sink);

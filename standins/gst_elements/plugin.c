@@ -4,7 +4,7 @@
 
 #define PACKAGE "corvane-standins"
 
-static gboolean plugin_init(GstPlugin *plugin) {
+static gboolean plugin_init(GstPlugin* plugin) {
   return gst_element_register(plugin, "d3d11screencapturesrc", GST_RANK_NONE, standin_capture_src_get_type_public()) &&
          gst_element_register(plugin, "d3d11download", GST_RANK_NONE, standin_download_get_type_public()) &&
          gst_element_register(plugin, "d3d11convert", GST_RANK_NONE, standin_convert_get_type_public()) &&

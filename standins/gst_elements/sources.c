@@ -62,49 +62,79 @@ typedef struct {
 
 G_DEFINE_TYPE(GstD3D11ScreenCaptureSrc, standin_capture_src, GST_TYPE_PUSH_SRC)
 
-enum { CAPTURE_PROP_0, CAPTURE_PROP_CAPTURE_API, CAPTURE_PROP_MONITOR_HANDLE, CAPTURE_PROP_WINDOW_HANDLE,
-       CAPTURE_PROP_WINDOW_CAPTURE_MODE, CAPTURE_PROP_SHOW_CURSOR };
+enum {
+  CAPTURE_PROP_0,
+  CAPTURE_PROP_CAPTURE_API,
+  CAPTURE_PROP_MONITOR_HANDLE,
+  CAPTURE_PROP_WINDOW_HANDLE,
+  CAPTURE_PROP_WINDOW_CAPTURE_MODE,
+  CAPTURE_PROP_SHOW_CURSOR
+};
 
-static void capture_set_property(GObject *object, guint id, const GValue *value, GParamSpec *pspec) {
-  GstD3D11ScreenCaptureSrc *self = (GstD3D11ScreenCaptureSrc *)object;
+static void capture_set_property(GObject* object, guint id, const GValue* value, GParamSpec* pspec) {
+  GstD3D11ScreenCaptureSrc* self = (GstD3D11ScreenCaptureSrc*)object;
   GST_OBJECT_LOCK(self);
   switch (id) {
-    case CAPTURE_PROP_CAPTURE_API: self->capture_api = g_value_get_enum(value); break;
-    case CAPTURE_PROP_MONITOR_HANDLE: self->monitor_handle = g_value_get_uint64(value); break;
-    case CAPTURE_PROP_WINDOW_HANDLE: self->window_handle = g_value_get_uint64(value); break;
-    case CAPTURE_PROP_WINDOW_CAPTURE_MODE: self->window_capture_mode = g_value_get_enum(value); break;
-    case CAPTURE_PROP_SHOW_CURSOR: self->show_cursor = g_value_get_boolean(value); break;
-    default: G_OBJECT_WARN_INVALID_PROPERTY_ID(object, id, pspec); break;
+    case CAPTURE_PROP_CAPTURE_API:
+      self->capture_api = g_value_get_enum(value);
+      break;
+    case CAPTURE_PROP_MONITOR_HANDLE:
+      self->monitor_handle = g_value_get_uint64(value);
+      break;
+    case CAPTURE_PROP_WINDOW_HANDLE:
+      self->window_handle = g_value_get_uint64(value);
+      break;
+    case CAPTURE_PROP_WINDOW_CAPTURE_MODE:
+      self->window_capture_mode = g_value_get_enum(value);
+      break;
+    case CAPTURE_PROP_SHOW_CURSOR:
+      self->show_cursor = g_value_get_boolean(value);
+      break;
+    default:
+      G_OBJECT_WARN_INVALID_PROPERTY_ID(object, id, pspec);
+      break;
   }
   GST_OBJECT_UNLOCK(self);
 }
 
-static void capture_get_property(GObject *object, guint id, GValue *value, GParamSpec *pspec) {
-  GstD3D11ScreenCaptureSrc *self = (GstD3D11ScreenCaptureSrc *)object;
+static void capture_get_property(GObject* object, guint id, GValue* value, GParamSpec* pspec) {
+  GstD3D11ScreenCaptureSrc* self = (GstD3D11ScreenCaptureSrc*)object;
   GST_OBJECT_LOCK(self);
   switch (id) {
-    case CAPTURE_PROP_CAPTURE_API: g_value_set_enum(value, self->capture_api); break;
-    case CAPTURE_PROP_MONITOR_HANDLE: g_value_set_uint64(value, self->monitor_handle); break;
-    case CAPTURE_PROP_WINDOW_HANDLE: g_value_set_uint64(value, self->window_handle); break;
-    case CAPTURE_PROP_WINDOW_CAPTURE_MODE: g_value_set_enum(value, self->window_capture_mode); break;
-    case CAPTURE_PROP_SHOW_CURSOR: g_value_set_boolean(value, self->show_cursor); break;
-    default: G_OBJECT_WARN_INVALID_PROPERTY_ID(object, id, pspec); break;
+    case CAPTURE_PROP_CAPTURE_API:
+      g_value_set_enum(value, self->capture_api);
+      break;
+    case CAPTURE_PROP_MONITOR_HANDLE:
+      g_value_set_uint64(value, self->monitor_handle);
+      break;
+    case CAPTURE_PROP_WINDOW_HANDLE:
+      g_value_set_uint64(value, self->window_handle);
+      break;
+    case CAPTURE_PROP_WINDOW_CAPTURE_MODE:
+      g_value_set_enum(value, self->window_capture_mode);
+      break;
+    case CAPTURE_PROP_SHOW_CURSOR:
+      g_value_set_boolean(value, self->show_cursor);
+      break;
+    default:
+      G_OBJECT_WARN_INVALID_PROPERTY_ID(object, id, pspec);
+      break;
   }
   GST_OBJECT_UNLOCK(self);
 }
 
-static GstCaps *capture_fixate(GstBaseSrc *src, GstCaps *caps) {
+static GstCaps* capture_fixate(GstBaseSrc* src, GstCaps* caps) {
   caps = gst_caps_make_writable(caps);
   caps = gst_caps_truncate(caps);
-  GstStructure *structure = gst_caps_get_structure(caps, 0);
+  GstStructure* structure = gst_caps_get_structure(caps, 0);
   gst_structure_fixate_field_nearest_int(structure, "width", CAPTURE_WIDTH);
   gst_structure_fixate_field_nearest_int(structure, "height", CAPTURE_HEIGHT);
   gst_structure_fixate_field_nearest_fraction(structure, "framerate", 30, 1);
   return GST_BASE_SRC_CLASS(standin_capture_src_parent_class)->fixate(src, caps);
 }
 
-static gboolean capture_set_caps(GstBaseSrc *src, GstCaps *caps) {
-  GstD3D11ScreenCaptureSrc *self = (GstD3D11ScreenCaptureSrc *)src;
+static gboolean capture_set_caps(GstBaseSrc* src, GstCaps* caps) {
+  GstD3D11ScreenCaptureSrc* self = (GstD3D11ScreenCaptureSrc*)src;
   GstVideoInfo info;
   if (!gst_video_info_from_caps(&info, caps) || GST_VIDEO_INFO_FPS_N(&info) <= 0) {
     return FALSE;
@@ -114,12 +144,12 @@ static gboolean capture_set_caps(GstBaseSrc *src, GstCaps *caps) {
   return TRUE;
 }
 
-static gboolean capture_start(GstBaseSrc *src) {
-  ((GstD3D11ScreenCaptureSrc *)src)->frames = 0;
+static gboolean capture_start(GstBaseSrc* src) {
+  ((GstD3D11ScreenCaptureSrc*)src)->frames = 0;
   return TRUE;
 }
 
-static void capture_get_times(GstBaseSrc *src, GstBuffer *buffer, GstClockTime *start, GstClockTime *end) {
+static void capture_get_times(GstBaseSrc* src, GstBuffer* buffer, GstClockTime* start, GstClockTime* end) {
   (void)src;
   *start = GST_BUFFER_PTS(buffer);
   *end = GST_BUFFER_PTS_IS_VALID(buffer) && GST_BUFFER_DURATION_IS_VALID(buffer)
@@ -127,8 +157,8 @@ static void capture_get_times(GstBaseSrc *src, GstBuffer *buffer, GstClockTime *
              : GST_CLOCK_TIME_NONE;
 }
 
-static GstFlowReturn capture_fill(GstPushSrc *src, GstBuffer *buffer) {
-  GstD3D11ScreenCaptureSrc *self = (GstD3D11ScreenCaptureSrc *)src;
+static GstFlowReturn capture_fill(GstPushSrc* src, GstBuffer* buffer) {
+  GstD3D11ScreenCaptureSrc* self = (GstD3D11ScreenCaptureSrc*)src;
   GstVideoFrame frame;
   if (!gst_video_frame_map(&frame, &self->info, buffer, GST_MAP_WRITE)) {
     return GST_FLOW_ERROR;
@@ -136,19 +166,19 @@ static GstFlowReturn capture_fill(GstPushSrc *src, GstBuffer *buffer) {
   const gint width = GST_VIDEO_FRAME_WIDTH(&frame);
   const gint height = GST_VIDEO_FRAME_HEIGHT(&frame);
   const gint stride = GST_VIDEO_FRAME_PLANE_STRIDE(&frame, 0);
-  guint8 *pixels = GST_VIDEO_FRAME_PLANE_DATA(&frame, 0);
+  guint8* pixels = GST_VIDEO_FRAME_PLANE_DATA(&frame, 0);
   /* A dark background that changes shade, and a bright bar that sweeps across: every frame differs. */
   const guint8 shade = (guint8)(32 + (self->frames % 64));
   const gint bar = (gint)((self->frames * 8) % (guint64)width);
   const gint bar_width = width / 16 > 0 ? width / 16 : 1;
   for (gint y = 0; y < height; ++y) {
-    guint8 *row = pixels + (gsize)y * (gsize)stride;
+    guint8* row = pixels + (gsize)y * (gsize)stride;
     memset(row, shade, (gsize)width * 4);
     for (gint x = bar; x < bar + bar_width && x < width; ++x) {
-      row[x * 4 + 0] = 40;   /* B */
-      row[x * 4 + 1] = 200;  /* G */
-      row[x * 4 + 2] = 240;  /* R */
-      row[x * 4 + 3] = 255;  /* A */
+      row[x * 4 + 0] = 40;  /* B */
+      row[x * 4 + 1] = 200; /* G */
+      row[x * 4 + 2] = 240; /* R */
+      row[x * 4 + 3] = 255; /* A */
     }
   }
   gst_video_frame_unmap(&frame);
@@ -163,32 +193,30 @@ static GstFlowReturn capture_fill(GstPushSrc *src, GstBuffer *buffer) {
   return GST_FLOW_OK;
 }
 
-static void standin_capture_src_class_init(GstD3D11ScreenCaptureSrcClass *klass) {
-  GObjectClass *object_class = G_OBJECT_CLASS(klass);
-  GstElementClass *element_class = GST_ELEMENT_CLASS(klass);
-  GstBaseSrcClass *base_class = GST_BASE_SRC_CLASS(klass);
+static void standin_capture_src_class_init(GstD3D11ScreenCaptureSrcClass* klass) {
+  GObjectClass* object_class = G_OBJECT_CLASS(klass);
+  GstElementClass* element_class = GST_ELEMENT_CLASS(klass);
+  GstBaseSrcClass* base_class = GST_BASE_SRC_CLASS(klass);
   object_class->set_property = capture_set_property;
   object_class->get_property = capture_get_property;
   const GParamFlags flags = G_PARAM_READWRITE | G_PARAM_STATIC_STRINGS;
   g_object_class_install_property(object_class, CAPTURE_PROP_CAPTURE_API,
                                   g_param_spec_enum("capture-api", "Capture API", "Capture API to use",
                                                     capture_api_type(), CAPTURE_API_DXGI, flags));
-  g_object_class_install_property(object_class, CAPTURE_PROP_MONITOR_HANDLE,
-                                  g_param_spec_uint64("monitor-handle", "Monitor Handle", "A HMONITOR handle",
-                                                      0, G_MAXUINT64, 0, flags));
-  g_object_class_install_property(object_class, CAPTURE_PROP_WINDOW_HANDLE,
-                                  g_param_spec_uint64("window-handle", "Window Handle", "A HWND handle",
-                                                      0, G_MAXUINT64, 0, flags));
+  g_object_class_install_property(
+      object_class, CAPTURE_PROP_MONITOR_HANDLE,
+      g_param_spec_uint64("monitor-handle", "Monitor Handle", "A HMONITOR handle", 0, G_MAXUINT64, 0, flags));
+  g_object_class_install_property(
+      object_class, CAPTURE_PROP_WINDOW_HANDLE,
+      g_param_spec_uint64("window-handle", "Window Handle", "A HWND handle", 0, G_MAXUINT64, 0, flags));
   g_object_class_install_property(object_class, CAPTURE_PROP_WINDOW_CAPTURE_MODE,
-                                  g_param_spec_enum("window-capture-mode", "Window Capture Mode",
-                                                    "Window capture mode", window_capture_mode_type(),
-                                                    WINDOW_CAPTURE_DEFAULT, flags));
-  g_object_class_install_property(object_class, CAPTURE_PROP_SHOW_CURSOR,
-                                  g_param_spec_boolean("show-cursor", "Show Mouse Cursor",
-                                                       "Whether to show mouse cursor", FALSE, flags));
-  gst_element_class_set_static_metadata(element_class, "Direct3D11 Screen Capture Source (stand-in)",
-                                        "Source/Video", "A moving test picture in place of the screen",
-                                        "Corvane tests");
+                                  g_param_spec_enum("window-capture-mode", "Window Capture Mode", "Window capture mode",
+                                                    window_capture_mode_type(), WINDOW_CAPTURE_DEFAULT, flags));
+  g_object_class_install_property(
+      object_class, CAPTURE_PROP_SHOW_CURSOR,
+      g_param_spec_boolean("show-cursor", "Show Mouse Cursor", "Whether to show mouse cursor", FALSE, flags));
+  gst_element_class_set_static_metadata(element_class, "Direct3D11 Screen Capture Source (stand-in)", "Source/Video",
+                                        "A moving test picture in place of the screen", "Corvane tests");
   gst_element_class_add_static_pad_template(
       element_class, &(GstStaticPadTemplate)GST_STATIC_PAD_TEMPLATE(
                          "src", GST_PAD_SRC, GST_PAD_ALWAYS,
@@ -201,7 +229,7 @@ static void standin_capture_src_class_init(GstD3D11ScreenCaptureSrcClass *klass)
   GST_PUSH_SRC_CLASS(klass)->fill = capture_fill;
 }
 
-static void standin_capture_src_init(GstD3D11ScreenCaptureSrc *self) {
+static void standin_capture_src_init(GstD3D11ScreenCaptureSrc* self) {
   self->show_cursor = FALSE;
   gst_base_src_set_live(GST_BASE_SRC(self), TRUE);
   gst_base_src_set_format(GST_BASE_SRC(self), GST_FORMAT_TIME);
@@ -233,7 +261,7 @@ static GType loopback_mode_type(void) {
 
 typedef struct {
   GstPushSrc parent;
-  gchar *device;
+  gchar* device;
   gboolean low_latency;
   gboolean loopback;
   gint loopback_mode;
@@ -247,59 +275,87 @@ typedef struct {
 
 G_DEFINE_TYPE(GstWasapi2Src, standin_audio_src, GST_TYPE_PUSH_SRC)
 
-enum { AUDIO_PROP_0, AUDIO_PROP_DEVICE, AUDIO_PROP_LOW_LATENCY, AUDIO_PROP_LOOPBACK, AUDIO_PROP_LOOPBACK_MODE,
-       AUDIO_PROP_LOOPBACK_TARGET_PID };
+enum {
+  AUDIO_PROP_0,
+  AUDIO_PROP_DEVICE,
+  AUDIO_PROP_LOW_LATENCY,
+  AUDIO_PROP_LOOPBACK,
+  AUDIO_PROP_LOOPBACK_MODE,
+  AUDIO_PROP_LOOPBACK_TARGET_PID
+};
 
-static void audio_set_property(GObject *object, guint id, const GValue *value, GParamSpec *pspec) {
-  GstWasapi2Src *self = (GstWasapi2Src *)object;
+static void audio_set_property(GObject* object, guint id, const GValue* value, GParamSpec* pspec) {
+  GstWasapi2Src* self = (GstWasapi2Src*)object;
   GST_OBJECT_LOCK(self);
   switch (id) {
     case AUDIO_PROP_DEVICE:
       g_free(self->device);
       self->device = g_value_dup_string(value);
       break;
-    case AUDIO_PROP_LOW_LATENCY: self->low_latency = g_value_get_boolean(value); break;
-    case AUDIO_PROP_LOOPBACK: self->loopback = g_value_get_boolean(value); break;
-    case AUDIO_PROP_LOOPBACK_MODE: self->loopback_mode = g_value_get_enum(value); break;
-    case AUDIO_PROP_LOOPBACK_TARGET_PID: self->loopback_target_pid = g_value_get_uint(value); break;
-    default: G_OBJECT_WARN_INVALID_PROPERTY_ID(object, id, pspec); break;
+    case AUDIO_PROP_LOW_LATENCY:
+      self->low_latency = g_value_get_boolean(value);
+      break;
+    case AUDIO_PROP_LOOPBACK:
+      self->loopback = g_value_get_boolean(value);
+      break;
+    case AUDIO_PROP_LOOPBACK_MODE:
+      self->loopback_mode = g_value_get_enum(value);
+      break;
+    case AUDIO_PROP_LOOPBACK_TARGET_PID:
+      self->loopback_target_pid = g_value_get_uint(value);
+      break;
+    default:
+      G_OBJECT_WARN_INVALID_PROPERTY_ID(object, id, pspec);
+      break;
   }
   GST_OBJECT_UNLOCK(self);
 }
 
-static void audio_get_property(GObject *object, guint id, GValue *value, GParamSpec *pspec) {
-  GstWasapi2Src *self = (GstWasapi2Src *)object;
+static void audio_get_property(GObject* object, guint id, GValue* value, GParamSpec* pspec) {
+  GstWasapi2Src* self = (GstWasapi2Src*)object;
   GST_OBJECT_LOCK(self);
   switch (id) {
-    case AUDIO_PROP_DEVICE: g_value_set_string(value, self->device); break;
-    case AUDIO_PROP_LOW_LATENCY: g_value_set_boolean(value, self->low_latency); break;
-    case AUDIO_PROP_LOOPBACK: g_value_set_boolean(value, self->loopback); break;
-    case AUDIO_PROP_LOOPBACK_MODE: g_value_set_enum(value, self->loopback_mode); break;
-    case AUDIO_PROP_LOOPBACK_TARGET_PID: g_value_set_uint(value, self->loopback_target_pid); break;
-    default: G_OBJECT_WARN_INVALID_PROPERTY_ID(object, id, pspec); break;
+    case AUDIO_PROP_DEVICE:
+      g_value_set_string(value, self->device);
+      break;
+    case AUDIO_PROP_LOW_LATENCY:
+      g_value_set_boolean(value, self->low_latency);
+      break;
+    case AUDIO_PROP_LOOPBACK:
+      g_value_set_boolean(value, self->loopback);
+      break;
+    case AUDIO_PROP_LOOPBACK_MODE:
+      g_value_set_enum(value, self->loopback_mode);
+      break;
+    case AUDIO_PROP_LOOPBACK_TARGET_PID:
+      g_value_set_uint(value, self->loopback_target_pid);
+      break;
+    default:
+      G_OBJECT_WARN_INVALID_PROPERTY_ID(object, id, pspec);
+      break;
   }
   GST_OBJECT_UNLOCK(self);
 }
 
-static void audio_finalize(GObject *object) {
-  g_free(((GstWasapi2Src *)object)->device);
+static void audio_finalize(GObject* object) {
+  g_free(((GstWasapi2Src*)object)->device);
   G_OBJECT_CLASS(standin_audio_src_parent_class)->finalize(object);
 }
 
-static gboolean audio_start(GstBaseSrc *src) {
-  ((GstWasapi2Src *)src)->frames = 0;
+static gboolean audio_start(GstBaseSrc* src) {
+  ((GstWasapi2Src*)src)->frames = 0;
   return TRUE;
 }
 
-static GstFlowReturn audio_fill(GstPushSrc *src, GstBuffer *buffer) {
-  GstWasapi2Src *self = (GstWasapi2Src *)src;
+static GstFlowReturn audio_fill(GstPushSrc* src, GstBuffer* buffer) {
+  GstWasapi2Src* self = (GstWasapi2Src*)src;
   GstMapInfo map;
   if (!gst_buffer_map(buffer, &map, GST_MAP_WRITE)) {
     return GST_FLOW_ERROR;
   }
   /* System audio plays 440 Hz, a microphone 660 Hz, at a quarter of full scale. */
   const double frequency = self->loopback ? 440.0 : 660.0;
-  float *samples = (float *)map.data;
+  float* samples = (float*)map.data;
   for (guint i = 0; i < AUDIO_FRAMES_PER_BUFFER; ++i) {
     const double t = (double)(self->frames + i) / AUDIO_RATE;
     const float sample = (float)(0.25 * sin(2.0 * G_PI * frequency * t));
@@ -316,7 +372,7 @@ static GstFlowReturn audio_fill(GstPushSrc *src, GstBuffer *buffer) {
   return GST_FLOW_OK;
 }
 
-static gboolean audio_query(GstBaseSrc *src, GstQuery *query) {
+static gboolean audio_query(GstBaseSrc* src, GstQuery* query) {
   if (GST_QUERY_TYPE(query) == GST_QUERY_LATENCY) {
     /* One buffer of audio is captured before it can be pushed. */
     gst_query_set_latency(query, TRUE, gst_util_uint64_scale(AUDIO_FRAMES_PER_BUFFER, GST_SECOND, AUDIO_RATE),
@@ -326,19 +382,19 @@ static gboolean audio_query(GstBaseSrc *src, GstQuery *query) {
   return GST_BASE_SRC_CLASS(standin_audio_src_parent_class)->query(src, query);
 }
 
-static void standin_audio_src_class_init(GstWasapi2SrcClass *klass) {
-  GObjectClass *object_class = G_OBJECT_CLASS(klass);
-  GstElementClass *element_class = GST_ELEMENT_CLASS(klass);
-  GstBaseSrcClass *base_class = GST_BASE_SRC_CLASS(klass);
+static void standin_audio_src_class_init(GstWasapi2SrcClass* klass) {
+  GObjectClass* object_class = G_OBJECT_CLASS(klass);
+  GstElementClass* element_class = GST_ELEMENT_CLASS(klass);
+  GstBaseSrcClass* base_class = GST_BASE_SRC_CLASS(klass);
   object_class->set_property = audio_set_property;
   object_class->get_property = audio_get_property;
   object_class->finalize = audio_finalize;
   const GParamFlags flags = G_PARAM_READWRITE | G_PARAM_STATIC_STRINGS;
   g_object_class_install_property(object_class, AUDIO_PROP_DEVICE,
                                   g_param_spec_string("device", "Device", "Audio device ID", NULL, flags));
-  g_object_class_install_property(object_class, AUDIO_PROP_LOW_LATENCY,
-                                  g_param_spec_boolean("low-latency", "Low latency",
-                                                       "Optimize all settings for lowest latency", FALSE, flags));
+  g_object_class_install_property(
+      object_class, AUDIO_PROP_LOW_LATENCY,
+      g_param_spec_boolean("low-latency", "Low latency", "Optimize all settings for lowest latency", FALSE, flags));
   g_object_class_install_property(object_class, AUDIO_PROP_LOOPBACK,
                                   g_param_spec_boolean("loopback", "Loopback recording",
                                                        "Open render device for loopback recording", FALSE, flags));
@@ -347,8 +403,7 @@ static void standin_audio_src_class_init(GstWasapi2SrcClass *klass) {
                                                     loopback_mode_type(), LOOPBACK_DEFAULT, flags));
   g_object_class_install_property(object_class, AUDIO_PROP_LOOPBACK_TARGET_PID,
                                   g_param_spec_uint("loopback-target-pid", "Loopback Target PID",
-                                                    "Process ID to be recorded or excluded", 0, G_MAXUINT, 0,
-                                                    flags));
+                                                    "Process ID to be recorded or excluded", 0, G_MAXUINT, 0, flags));
   gst_element_class_set_static_metadata(element_class, "Wasapi2Src (stand-in)", "Source/Audio/Hardware",
                                         "A sine tone in place of a WASAPI capture device", "Corvane tests");
   gst_element_class_add_static_pad_template(
@@ -362,7 +417,7 @@ static void standin_audio_src_class_init(GstWasapi2SrcClass *klass) {
   GST_PUSH_SRC_CLASS(klass)->fill = audio_fill;
 }
 
-static void standin_audio_src_init(GstWasapi2Src *self) {
+static void standin_audio_src_init(GstWasapi2Src* self) {
   gst_base_src_set_live(GST_BASE_SRC(self), TRUE);
   gst_base_src_set_format(GST_BASE_SRC(self), GST_FORMAT_TIME);
   gst_base_src_set_blocksize(GST_BASE_SRC(self), AUDIO_FRAMES_PER_BUFFER * AUDIO_CHANNELS * sizeof(float));

@@ -5,26 +5,26 @@
 #include <string.h>
 
 /* Splits http://host[:port]/path; IPv6 literals in brackets are kept whole as the host. */
-static gboolean split_url(const gchar *url, gchar **host, guint16 *port, gchar **path, GError **error) {
-  const gchar *prefix = "http://";
+static gboolean split_url(const gchar* url, gchar** host, guint16* port, gchar** path, GError** error) {
+  const gchar* prefix = "http://";
   if (!g_str_has_prefix(url, prefix)) {
     g_set_error(error, G_IO_ERROR, G_IO_ERROR_INVALID_DATA, "only http:// URLs are supported: %s", url);
     return FALSE;
   }
-  const gchar *authority = url + strlen(prefix);
-  const gchar *slash = strchr(authority, '/');
-  gchar *hostport = slash ? g_strndup(authority, (gsize)(slash - authority)) : g_strdup(authority);
+  const gchar* authority = url + strlen(prefix);
+  const gchar* slash = strchr(authority, '/');
+  gchar* hostport = slash ? g_strndup(authority, (gsize)(slash - authority)) : g_strdup(authority);
   *path = g_strdup(slash ? slash : "/");
-  const gchar *colon = NULL;
+  const gchar* colon = NULL;
   if (hostport[0] == '[') {
-    const gchar *close = strchr(hostport, ']');
+    const gchar* close = strchr(hostport, ']');
     colon = close && close[1] == ':' ? close + 1 : NULL;
   } else {
     colon = strrchr(hostport, ':');
   }
   *port = 80;
   if (colon) {
-    gchar *end = NULL;
+    gchar* end = NULL;
     const guint64 value = g_ascii_strtoull(colon + 1, &end, 10);
     if (end == colon + 1 || *end != '\0' || value == 0 || value > 65535) {
       g_set_error(error, G_IO_ERROR, G_IO_ERROR_INVALID_DATA, "invalid port in URL: %s", url);
@@ -47,11 +47,11 @@ static gboolean split_url(const gchar *url, gchar **host, guint16 *port, gchar *
   return TRUE;
 }
 
-static gchar *header_value(const gchar *headers, const gchar *name) {
-  gchar **lines = g_strsplit(headers, "\r\n", -1);
-  gchar *value = NULL;
+static gchar* header_value(const gchar* headers, const gchar* name) {
+  gchar** lines = g_strsplit(headers, "\r\n", -1);
+  gchar* value = NULL;
   const gsize name_length = strlen(name);
-  for (gchar **line = lines + 1; *line && !value; ++line) {
+  for (gchar** line = lines + 1; *line && !value; ++line) {
     if (g_ascii_strncasecmp(*line, name, name_length) == 0 && (*line)[name_length] == ':') {
       value = g_strstrip(g_strdup(*line + name_length + 1));
     }
@@ -61,15 +61,15 @@ static gchar *header_value(const gchar *headers, const gchar *name) {
 }
 
 /* The body of a chunked transfer, decoded; NULL when it is malformed. */
-static gchar *dechunk(const gchar *data, gsize length, gsize *decoded_length) {
-  GString *out = g_string_new(NULL);
+static gchar* dechunk(const gchar* data, gsize length, gsize* decoded_length) {
+  GString* out = g_string_new(NULL);
   gsize at = 0;
   for (;;) {
-    const gchar *line_end = g_strstr_len(data + at, (gssize)(length - at), "\r\n");
+    const gchar* line_end = g_strstr_len(data + at, (gssize)(length - at), "\r\n");
     if (!line_end) {
       break;
     }
-    gchar *end = NULL;
+    gchar* end = NULL;
     const guint64 size = g_ascii_strtoull(data + at, &end, 16);
     if (end == data + at) {
       break;
@@ -92,27 +92,27 @@ static gchar *dechunk(const gchar *data, gsize length, gsize *decoded_length) {
   return NULL;
 }
 
-void standin_http_response_clear(StandinHttpResponse *response);
+void standin_http_response_clear(StandinHttpResponse* response);
 
-gboolean standin_http_request(const gchar *method, const gchar *url, const gchar *content_type, const gchar *body,
-                              const gchar *bearer_token, guint timeout_seconds, GCancellable *cancellable,
-                              StandinHttpResponse *response, GError **error) {
+gboolean standin_http_request(const gchar* method, const gchar* url, const gchar* content_type, const gchar* body,
+                              const gchar* bearer_token, guint timeout_seconds, GCancellable* cancellable,
+                              StandinHttpResponse* response, GError** error) {
   memset(response, 0, sizeof *response);
-  gchar *host = NULL;
-  gchar *path = NULL;
+  gchar* host = NULL;
+  gchar* path = NULL;
   guint16 port = 0;
   if (!split_url(url, &host, &port, &path, error)) {
     return FALSE;
   }
-  GSocketClient *client = g_socket_client_new();
+  GSocketClient* client = g_socket_client_new();
   g_socket_client_set_timeout(client, timeout_seconds);
-  const gchar *connect_host = host;
-  gchar *unbracketed = NULL;
+  const gchar* connect_host = host;
+  gchar* unbracketed = NULL;
   if (host[0] == '[') {
     unbracketed = g_strndup(host + 1, strlen(host) - 2);
     connect_host = unbracketed;
   }
-  GSocketConnection *connection = g_socket_client_connect_to_host(client, connect_host, port, cancellable, error);
+  GSocketConnection* connection = g_socket_client_connect_to_host(client, connect_host, port, cancellable, error);
   g_free(unbracketed);
   g_object_unref(client);
   if (!connection) {
@@ -121,7 +121,7 @@ gboolean standin_http_request(const gchar *method, const gchar *url, const gchar
     return FALSE;
   }
 
-  GString *request = g_string_new(NULL);
+  GString* request = g_string_new(NULL);
   g_string_append_printf(request, "%s %s HTTP/1.1\r\nHost: %s", method, path, host);
   if (port != 80) {
     g_string_append_printf(request, ":%u", port);
@@ -141,13 +141,13 @@ gboolean standin_http_request(const gchar *method, const gchar *url, const gchar
   g_free(host);
   g_free(path);
 
-  GOutputStream *out = g_io_stream_get_output_stream(G_IO_STREAM(connection));
-  GInputStream *in = g_io_stream_get_input_stream(G_IO_STREAM(connection));
+  GOutputStream* out = g_io_stream_get_output_stream(G_IO_STREAM(connection));
+  GInputStream* in = g_io_stream_get_input_stream(G_IO_STREAM(connection));
   gboolean ok = g_output_stream_write_all(out, request->str, request->len, NULL, cancellable, error);
   g_string_free(request, TRUE);
 
   /* Read until the peer closes (we asked it to), or until the body named by Content-Length is in. */
-  GByteArray *received = g_byte_array_new();
+  GByteArray* received = g_byte_array_new();
   gssize header_end = -1;
   gssize expected_total = -1;
   while (ok) {
@@ -162,11 +162,11 @@ gboolean standin_http_request(const gchar *method, const gchar *url, const gchar
     }
     g_byte_array_append(received, chunk, (guint)count);
     if (header_end < 0) {
-      const gchar *end = g_strstr_len((const gchar *)received->data, received->len, "\r\n\r\n");
+      const gchar* end = g_strstr_len((const gchar*)received->data, received->len, "\r\n\r\n");
       if (end) {
-        header_end = end - (const gchar *)received->data;
-        gchar *headers = g_strndup((const gchar *)received->data, (gsize)header_end);
-        gchar *length = header_value(headers, "Content-Length");
+        header_end = end - (const gchar*)received->data;
+        gchar* headers = g_strndup((const gchar*)received->data, (gsize)header_end);
+        gchar* length = header_value(headers, "Content-Length");
         if (length) {
           expected_total = header_end + 4 + (gssize)g_ascii_strtoll(length, NULL, 10);
         }
@@ -185,7 +185,7 @@ gboolean standin_http_request(const gchar *method, const gchar *url, const gchar
     ok = FALSE;
   }
   if (ok) {
-    gchar *headers = g_strndup((const gchar *)received->data, (gsize)header_end);
+    gchar* headers = g_strndup((const gchar*)received->data, (gsize)header_end);
     guint status = 0;
     if (sscanf(headers, "HTTP/1.%*1[01] %3u", &status) != 1 || status < 100) {
       g_set_error(error, G_IO_ERROR, G_IO_ERROR_INVALID_DATA, "the server's response has no status line");
@@ -198,8 +198,8 @@ gboolean standin_http_request(const gchar *method, const gchar *url, const gchar
       if (expected_total >= 0 && (gsize)expected_total < received->len) {
         length = (gsize)expected_total - (gsize)header_end - 4;
       }
-      const gchar *start = (const gchar *)received->data + header_end + 4;
-      gchar *encoding = header_value(headers, "Transfer-Encoding");
+      const gchar* start = (const gchar*)received->data + header_end + 4;
+      gchar* encoding = header_value(headers, "Transfer-Encoding");
       if (encoding && g_ascii_strcasecmp(encoding, "chunked") == 0) {
         response->body = dechunk(start, length, &response->body_length);
         if (!response->body) {
@@ -219,7 +219,7 @@ gboolean standin_http_request(const gchar *method, const gchar *url, const gchar
   return ok;
 }
 
-void standin_http_response_clear(StandinHttpResponse *response) {
+void standin_http_response_clear(StandinHttpResponse* response) {
   g_clear_pointer(&response->location, g_free);
   g_clear_pointer(&response->content_type, g_free);
   g_clear_pointer(&response->body, g_free);
@@ -227,17 +227,17 @@ void standin_http_response_clear(StandinHttpResponse *response) {
   response->status = 0;
 }
 
-gchar *standin_http_resolve(const gchar *base, const gchar *location) {
+gchar* standin_http_resolve(const gchar* base, const gchar* location) {
   if (g_str_has_prefix(location, "http://") || g_str_has_prefix(location, "https://")) {
     return g_strdup(location);
   }
-  const gchar *authority = strstr(base, "://");
-  const gchar *path = authority ? strchr(authority + 3, '/') : NULL;
+  const gchar* authority = strstr(base, "://");
+  const gchar* path = authority ? strchr(authority + 3, '/') : NULL;
   const gsize origin = path ? (gsize)(path - base) : strlen(base);
   if (location[0] == '/') {
     return g_strdup_printf("%.*s%s", (int)origin, base, location);
   }
-  const gchar *last = strrchr(base + origin, '/');
+  const gchar* last = strrchr(base + origin, '/');
   const gsize directory = last ? (gsize)(last - base) + 1 : origin;
   return g_strdup_printf("%.*s%s%s", (int)directory, base, last ? "" : "/", location);
 }

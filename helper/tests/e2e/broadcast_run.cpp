@@ -79,11 +79,11 @@ void print_traffic(const e2e::WhipServer& server) {
 void print_event(const SupervisionEvent& event, Clock::time_point start) {
   std::printf("%6.1f s  ", seconds_since(start));
   if (const auto* stats = std::get_if<protocol::BroadcastStats>(&event)) {
-    std::printf("statistics: %.1f frames/s, %llu bit/s, latency %.1f ms, dropped %llu, %s (%s), profile %s, recovery %s\n",
-                stats->frames_per_second, static_cast<unsigned long long>(stats->bitrate_bps),
-                stats->average_latency_ms, static_cast<unsigned long long>(stats->dropped_frames),
-                stats->encoder.c_str(), stats->encoder_kind.c_str(), stats->profile_id.c_str(),
-                stats->recovery_reason.c_str());
+    std::printf(
+        "statistics: %.1f frames/s, %llu bit/s, latency %.1f ms, dropped %llu, %s (%s), profile %s, recovery %s\n",
+        stats->frames_per_second, static_cast<unsigned long long>(stats->bitrate_bps), stats->average_latency_ms,
+        static_cast<unsigned long long>(stats->dropped_frames), stats->encoder.c_str(), stats->encoder_kind.c_str(),
+        stats->profile_id.c_str(), stats->recovery_reason.c_str());
   } else if (const auto* recovery = std::get_if<protocol::BroadcastRecovery>(&event)) {
     std::printf("recovery: %s -> %s\n", recovery->component.c_str(), recovery->detail.c_str());
   } else if (const auto* failed = std::get_if<BroadcastFailed>(&event)) {
@@ -101,8 +101,7 @@ int broadcast(BroadcastEngine& engine, const e2e::WhipServer& server, int second
     std::cout << "start_broadcast failed: " << started.error() << "\n";
     return 1;
   }
-  std::cout << "broadcasting with " << started->encoder << ", system audio and a microphone, for " << seconds
-            << " s\n";
+  std::cout << "broadcasting with " << started->encoder << ", system audio and a microphone, for " << seconds << " s\n";
   while (seconds_since(start) < seconds) {
     const SupervisionEvent event = supervise_broadcast(engine);
     if (!std::holds_alternative<std::monostate>(event)) {
@@ -160,13 +159,13 @@ int measure_starts(BroadcastEngine& engine, const e2e::WhipServer& server, int s
         },
         10000);
   }
-  std::printf("p50 over %d starts: first packet %.0f ms, first statistics %.0f ms\n", starts,
-              median(to_packet) * 1000, median(to_stats) * 1000);
+  std::printf("p50 over %d starts: first packet %.0f ms, first statistics %.0f ms\n", starts, median(to_packet) * 1000,
+              median(to_stats) * 1000);
   return 0;
 }
 
-int measure_pipeline(BroadcastEngine& engine, const e2e::WhipServer& server, std::uint32_t width,
-                     std::uint32_t height, int seconds) {
+int measure_pipeline(BroadcastEngine& engine, const e2e::WhipServer& server, std::uint32_t width, std::uint32_t height,
+                     int seconds) {
   probe_encoders(engine);
   if (engine.usable_encoders.empty()) {
     std::cout << "no usable encoder\n";

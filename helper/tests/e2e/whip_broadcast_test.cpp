@@ -213,8 +213,8 @@ class WhipBroadcast : public ::testing::Test {
           return now.video_packets > before.video_packets && now.audio_packets > before.audio_packets;
         },
         kEventLimitMs);
-    EXPECT_TRUE(grew) << "Janus received no new packets: video " << now.video_packets << ", audio "
-                      << now.audio_packets << "\n"
+    EXPECT_TRUE(grew) << "Janus received no new packets: video " << now.video_packets << ", audio " << now.audio_packets
+                      << "\n"
                       << server_.log_tail();
     return now;
   }

@@ -119,8 +119,7 @@ std::optional<std::string> enter_private_network() {
 }
 
 std::optional<std::string> ChildProcess::start(const std::vector<std::string>& argv,
-                                               const std::vector<std::string>& extra_env,
-                                               const std::string& log_path) {
+                                               const std::vector<std::string>& extra_env, const std::string& log_path) {
   stop();
   std::vector<std::string> environment;
   for (char** entry = environ; *entry != nullptr; ++entry) {
@@ -218,9 +217,9 @@ std::optional<std::string> WhipServer::start_whip() {
                                    << "};\n";
   const std::string node_path = "NODE_PATH=" + (package / "usr/share/nodejs").string() + ":" +
                                 (package / "usr/lib/x86_64-linux-gnu/nodejs").string();
-  if (auto failed = whip_.start({"node", "--require", std::string(CORVANE_E2E_DIR) + "/whip/loopback.js",
-                                 (dir / "server.js").string()},
-                                {node_path}, work_dir_ + "/whip.log")) {
+  if (auto failed = whip_.start(
+          {"node", "--require", std::string(CORVANE_E2E_DIR) + "/whip/loopback.js", (dir / "server.js").string()},
+          {node_path}, work_dir_ + "/whip.log")) {
     return failed;
   }
   return wait_ready(whip_, "http://127.0.0.1:" + std::to_string(kWhipPort) + "/whip/healthcheck", "The WHIP server");
@@ -236,8 +235,8 @@ std::optional<std::string> WhipServer::create_endpoint(const std::string& id, co
   const Reply reply =
       http("POST", "http://127.0.0.1:" + std::to_string(kWhipPort) + "/whip/create", "application/json", body.dump());
   if (reply.status != 200) {
-    return "creating endpoint " + id + ": " + (reply.error.empty() ? std::to_string(reply.status) + " " + reply.body
-                                                                    : reply.error);
+    return "creating endpoint " + id + ": " +
+           (reply.error.empty() ? std::to_string(reply.status) + " " + reply.body : reply.error);
   }
   return std::nullopt;
 }
