@@ -12,7 +12,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <nlohmann/json.hpp>
+#include <nlohmann/json.hpp>  // Janus's admin API answers in JSON; the library helperctl already uses
 #include <sstream>
 
 #include "standin_http.h"
