@@ -16,6 +16,7 @@
 #include <variant>
 #include <vector>
 
+#include "e2e/broadcast_setup.h"
 #include "e2e/whip_server.h"
 #include "gst/dl_loader.h"
 #include "windows/media/broadcast_engine.h"
@@ -30,17 +31,6 @@ namespace {
 using Clock = std::chrono::steady_clock;
 constexpr const char* kEndpoint = "corvane_run_endpoint";
 
-class SystemPlatform : public MediaPlatform {
- public:
-  Clock::time_point now() override { return Clock::now(); }
-  void sleep_for(std::chrono::milliseconds duration) override { std::this_thread::sleep_for(duration); }
-  std::optional<std::uint32_t> windows_build() override { return 22631; }
-  void probe_log(std::string_view) override {}
-  Result<std::vector<protocol::CaptureSource>> capture_sources() override {
-    return std::vector<protocol::CaptureSource>{{"monitor:65537", "monitor", "Display 1", ""}};
-  }
-};
-
 double seconds_since(Clock::time_point start) { return std::chrono::duration<double>(Clock::now() - start).count(); }
 
 double cpu_seconds() {
@@ -50,20 +40,7 @@ double cpu_seconds() {
          static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
 }
 
-protocol::StartBroadcast request() {
-  protocol::StartBroadcast start;
-  start.capture_source_id = "monitor:65537";
-  start.whip_url = e2e::WhipServer::whip_url();
-  start.stream_key = kEndpoint;
-  start.width = 960;
-  start.height = 540;
-  start.frame_rate = 30;
-  start.video_bitrate_kbps = 1500;
-  start.system_audio = true;
-  start.microphone_device_id = "{0.0.1.00000000}.{standin-microphone}";
-  start.audio_bitrate_kbps = 96;
-  return start;
-}
+protocol::StartBroadcast request() { return e2e::broadcast_request(kEndpoint); }
 
 void print_traffic(const e2e::WhipServer& server) {
   e2e::PublisherTraffic traffic;
@@ -258,7 +235,7 @@ int run(int argc, char** argv) {
     std::cerr << "GStreamer: " << runtime.runtime_error << "\n";
     return 1;
   }
-  SystemPlatform platform;
+  e2e::SystemPlatform platform;
   MediaRuntime borrowed;
   borrowed.symbols = runtime.symbols;
   BroadcastEngine engine(std::move(borrowed), platform);

@@ -21,6 +21,7 @@
 #include <thread>
 #include <variant>
 
+#include "e2e/broadcast_setup.h"
 #include "e2e/whip_server.h"
 #include "gst/dl_loader.h"
 #include "windows/media/broadcast_engine.h"
@@ -33,13 +34,14 @@ extern "C" const char* __asan_default_options() { return "detect_leaks=0"; }
 namespace corvane::helper {
 namespace {
 
+using e2e::broadcast_request;
 using e2e::PublisherTraffic;
+using e2e::SystemPlatform;
 using e2e::WhipServer;
 using std::chrono::milliseconds;
 
 constexpr const char* kOpenEndpoint = "corvane_open_endpoint";
 constexpr const char* kLockedEndpoint = "corvane_locked_endpoint";
-constexpr const char* kCaptureSource = "monitor:65537";
 constexpr int kEventLimitMs = 30000;
 
 std::optional<std::string>& network_error() {
@@ -58,17 +60,6 @@ class PrivateNetwork : public ::testing::Environment {
   }
 };
 const auto* const kNetwork = ::testing::AddGlobalTestEnvironment(new PrivateNetwork);
-
-class SystemPlatform : public MediaPlatform {
- public:
-  Clock::time_point now() override { return Clock::now(); }
-  void sleep_for(std::chrono::milliseconds duration) override { std::this_thread::sleep_for(duration); }
-  std::optional<std::uint32_t> windows_build() override { return 22631; }
-  void probe_log(std::string_view) override {}
-  Result<std::vector<protocol::CaptureSource>> capture_sources() override {
-    return std::vector<protocol::CaptureSource>{{kCaptureSource, "monitor", "Display 1", ""}};
-  }
-};
 
 const MediaRuntime& runtime() {
   static const MediaRuntime loaded = gst_test::load_dl_runtime();
@@ -101,21 +92,6 @@ class FinalizeWatch {
   void* object_;
   std::atomic<bool> finalized_{false};
 };
-
-protocol::StartBroadcast broadcast_request(std::string key) {
-  protocol::StartBroadcast request;
-  request.capture_source_id = kCaptureSource;
-  request.whip_url = WhipServer::whip_url();
-  request.stream_key = std::move(key);
-  request.width = 960;
-  request.height = 540;
-  request.frame_rate = 30;
-  request.video_bitrate_kbps = 1500;
-  request.system_audio = true;
-  request.microphone_device_id = "{0.0.1.00000000}.{standin-microphone}";
-  request.audio_bitrate_kbps = 96;
-  return request;
-}
 
 std::string describe(const SupervisionEvent& event) {
   if (const auto* failed = std::get_if<BroadcastFailed>(&event)) {
