@@ -20,7 +20,35 @@ constexpr UINT kMaxDroppedPathLength = 32767;
 // The frame full screen takes away: caption, system menu, sizing border, minimise and maximise boxes.
 constexpr LONG_PTR kFramedStyles = WS_CAPTION | WS_SYSMENU | WS_THICKFRAME | WS_MINIMIZEBOX | WS_MAXIMIZEBOX;
 
+using corvane::client::EmergencyChord;
 using corvane::client::InputRecord;
+
+// The identifier an emergency chord is registered under, and the modifiers it adds to Ctrl+Alt.
+struct EmergencyHotKey {
+  int id;
+  UINT extra_modifiers;
+};
+
+EmergencyHotKey HotKeyOf(EmergencyChord chord) {
+  switch (chord) {
+    case EmergencyChord::kPlain:
+      break;
+    case EmergencyChord::kShift:
+      return {EmergencyShiftHotKeyId, MOD_SHIFT};
+    case EmergencyChord::kWindows:
+      return {EmergencyWindowsHotKeyId, MOD_WIN};
+    case EmergencyChord::kShiftWindows:
+      return {EmergencyShiftWindowsHotKeyId, MOD_SHIFT | MOD_WIN};
+  }
+  return {EmergencyHotKeyId, 0};
+}
+
+// Whether a WM_HOTKEY identifier is one of the emergency chords'.
+bool IsEmergencyHotKey(WPARAM id) {
+  return id == static_cast<WPARAM>(EmergencyHotKeyId) || id == static_cast<WPARAM>(EmergencyShiftHotKeyId) ||
+         id == static_cast<WPARAM>(EmergencyWindowsHotKeyId) ||
+         id == static_cast<WPARAM>(EmergencyShiftWindowsHotKeyId);
+}
 
 INPUT ToInput(const InputRecord& record) {
   INPUT input = {};
@@ -69,11 +97,19 @@ bool DesktopServices::Platform::StartReleaseTimer() {
 
 void DesktopServices::Platform::StopReleaseTimer() { KillTimer(window_, static_cast<UINT_PTR>(ReleaseTimerId)); }
 
-bool DesktopServices::Platform::RegisterEmergencyHotKey() {
-  return RegisterHotKey(window_, EmergencyHotKeyId, MOD_CONTROL | MOD_ALT | MOD_NOREPEAT, VK_F12) != FALSE;
+std::uint32_t DesktopServices::Platform::ScanCode(std::uint16_t virtual_key) {
+  return map_virtual_key_(virtual_key, MAPVK_VK_TO_VSC);
 }
 
-void DesktopServices::Platform::UnregisterEmergencyHotKey() { UnregisterHotKey(window_, EmergencyHotKeyId); }
+bool DesktopServices::Platform::RegisterEmergencyHotKey(corvane::client::EmergencyChord chord) {
+  const EmergencyHotKey hot_key = HotKeyOf(chord);
+  return RegisterHotKey(window_, hot_key.id, MOD_CONTROL | MOD_ALT | MOD_NOREPEAT | hot_key.extra_modifiers, VK_F12) !=
+         FALSE;
+}
+
+void DesktopServices::Platform::UnregisterEmergencyHotKey(corvane::client::EmergencyChord chord) {
+  UnregisterHotKey(window_, HotKeyOf(chord).id);
+}
 
 corvane::client::ConsentArea DesktopServices::Platform::ResolveSourceRect(const std::string& source_id) {
   return corvane::client::ResolveSourceRect(source_id);
@@ -88,7 +124,7 @@ void DesktopServices::Platform::SendEmergencyStop(const std::string& session_id)
 DesktopServices::DesktopServices(flutter::BinaryMessenger* messenger, HWND window, DesktopServicesSeams seams)
     : window_(window),
       flash_window_(seams.flash_window),
-      platform_(window, seams.send_input, emergency_channel_),
+      platform_(window, seams.send_input, seams.map_virtual_key, emergency_channel_),
       virtual_gamepad_(seams.bus_io ? std::move(seams.bus_io) : corvane::client::SystemBusDeviceIo(), seams.now_ms),
       gamepad_reader_(seams.gamepad_api ? std::move(seams.gamepad_api) : corvane::client::SystemGamepadApi(),
                       seams.now_ms),
@@ -133,7 +169,7 @@ bool DesktopServices::HandleWindowMessage(UINT message, WPARAM wparam, LPARAM /*
       OnFilesDropped(reinterpret_cast<HDROP>(wparam));
       return true;
     case WM_HOTKEY:
-      if (wparam != static_cast<WPARAM>(EmergencyHotKeyId)) {
+      if (!IsEmergencyHotKey(wparam)) {
         return false;
       }
       remote_input_.EmergencyStop();
@@ -287,14 +323,16 @@ void DesktopServices::OnFilesDropped(HDROP drop) {
       continue;
     }
     path.resize(read);
-    const int size =
-        WideCharToMultiByte(CP_UTF8, 0, path.data(), static_cast<int>(path.size()), nullptr, 0, nullptr, nullptr);
+    // A name with an unpaired surrogate has no UTF-8 form: converted anyway, it would name a file that
+    // does not exist, so it is skipped.
+    const int size = WideCharToMultiByte(CP_UTF8, WC_ERR_INVALID_CHARS, path.data(), static_cast<int>(path.size()),
+                                         nullptr, 0, nullptr, nullptr);
     if (size <= 0) {
       continue;
     }
     std::string utf8(static_cast<std::size_t>(size), '\0');
-    if (WideCharToMultiByte(CP_UTF8, 0, path.data(), static_cast<int>(path.size()), utf8.data(), size, nullptr,
-                            nullptr) != size) {
+    if (WideCharToMultiByte(CP_UTF8, WC_ERR_INVALID_CHARS, path.data(), static_cast<int>(path.size()), utf8.data(),
+                            size, nullptr, nullptr) != size) {
       continue;
     }
     paths.emplace_back(std::move(utf8));

@@ -26,20 +26,27 @@
 #include "remote_input.h"
 #include "virtual_gamepad.h"
 
-// Identifier of the registered emergency hot key, and of the host window's release timer.
+// Identifier of the registered emergency hot key (Ctrl+Alt+F12), and of the host window's release timer.
 inline constexpr int EmergencyHotKeyId = 0xB0C0;
 inline constexpr int ReleaseTimerId = EmergencyHotKeyId + 1;
+// Identifiers of the emergency hot key with Shift, a Windows key, or both held on top of it.
+inline constexpr int EmergencyShiftHotKeyId = EmergencyHotKeyId + 2;
+inline constexpr int EmergencyWindowsHotKeyId = EmergencyHotKeyId + 3;
+inline constexpr int EmergencyShiftWindowsHotKeyId = EmergencyHotKeyId + 4;
 
 // SendInput's signature: the one function through which all keyboard and mouse input is injected.
 using SendInputFunction = UINT (*)(UINT count, LPINPUT inputs, int size);
 // FlashWindowEx's signature: how "attention" flashes the task-bar button.
 using FlashWindowFunction = BOOL (*)(PFLASHWINFO flash);
+// MapVirtualKeyW's signature: the scan codes injected keys carry.
+using MapVirtualKeyFunction = UINT (*)(UINT code, UINT map_type);
 
 // What DesktopServices reaches the system through where tests put something else: SendInput,
-// FlashWindowEx, the bus driver's device I/O, the gamepad APIs, the millisecond clock and the driver
-// installer's. Defaults: the real ones.
+// MapVirtualKeyW, FlashWindowEx, the bus driver's device I/O, the gamepad APIs, the millisecond clock
+// and the driver installer's. Defaults: the real ones.
 struct DesktopServicesSeams {
   SendInputFunction send_input = ::SendInput;
+  MapVirtualKeyFunction map_virtual_key = ::MapVirtualKeyW;
   FlashWindowFunction flash_window = ::FlashWindowEx;
   std::function<std::uint64_t()> now_ms = [] { return GetTickCount64(); };
   std::unique_ptr<corvane::client::BusDeviceIo> bus_io;      // null: the system's
@@ -69,21 +76,23 @@ class DesktopServices {
   // Timer, hot key, monitors, SendInput and the emergency event, for the consent logic.
   class Platform : public corvane::client::ConsentPlatform {
    public:
-    Platform(HWND window, SendInputFunction send_input, Channel*& channel)
-        : window_(window), send_input_(send_input), channel_(channel) {}
+    Platform(HWND window, SendInputFunction send_input, MapVirtualKeyFunction map_virtual_key, Channel*& channel)
+        : window_(window), send_input_(send_input), map_virtual_key_(map_virtual_key), channel_(channel) {}
     std::optional<corvane::client::ScreenPoint> CursorPosition() override;
     corvane::client::VirtualScreen VirtualScreenRect() override;
     std::uint32_t SendInput(const std::vector<corvane::client::InputRecord>& records) override;
+    std::uint32_t ScanCode(std::uint16_t virtual_key) override;
     bool StartReleaseTimer() override;
     void StopReleaseTimer() override;
-    bool RegisterEmergencyHotKey() override;
-    void UnregisterEmergencyHotKey() override;
+    bool RegisterEmergencyHotKey(corvane::client::EmergencyChord chord) override;
+    void UnregisterEmergencyHotKey(corvane::client::EmergencyChord chord) override;
     corvane::client::ConsentArea ResolveSourceRect(const std::string& source_id) override;
     void SendEmergencyStop(const std::string& session_id) override;
 
    private:
     HWND window_;
     SendInputFunction send_input_;
+    MapVirtualKeyFunction map_virtual_key_;
     Channel*& channel_;
   };
 

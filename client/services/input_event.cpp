@@ -30,6 +30,20 @@ InputRecord KeyRecord(std::uint16_t vk, std::uint16_t scan, std::uint32_t flags)
   return record;
 }
 
+// The record of a virtual key going down or up: keyed by the virtual key, as programs reading virtual
+// keys expect, and carrying the scan code and extended flag that programs reading scan codes (raw
+// input, games) need to see a key at all.
+InputRecord VirtualKeyRecord(std::uint16_t vk, bool down, InputPlatform& platform) {
+  const auto scan = static_cast<std::uint16_t>(platform.ScanCode(vk) & 0xFFu);
+  const std::uint32_t flags = (down ? 0 : InputFlag::kKeyUp) | (IsExtendedKey(vk) ? InputFlag::kKeyExtended : 0);
+  return KeyRecord(vk, scan, flags);
+}
+
+// The modifiers a chord is made of: the remote may release them only when it pressed them itself.
+bool IsModifierKey(std::uint16_t code) {
+  return code == 0x10 || code == 0x11 || code == 0x12 || code == 0x5B || code == 0x5C;
+}
+
 // A double truncated toward zero and held inside int32, so that a far-off value cannot overflow.
 std::int32_t TruncateToInt32(double value) {
   constexpr double kLowest = std::numeric_limits<std::int32_t>::lowest();
@@ -145,12 +159,17 @@ bool RunKey(const MethodArguments& event, HeldInput& held, InputPlatform& platfo
     return false;
   }
   const bool down = event.Bool("down");
+  if (!down && IsModifierKey(code) && held.keys.count(code) == 0) {
+    // Key state is global: this release would lift the local user's own Ctrl or Alt, and with it the
+    // emergency chord.
+    return true;
+  }
   if (down) {
     held.keys.insert(code);
   } else {
     held.keys.erase(code);
   }
-  const bool sent = SendAll(platform, {KeyRecord(code, 0, down ? 0 : InputFlag::kKeyUp)});
+  const bool sent = SendAll(platform, {VirtualKeyRecord(code, down, platform)});
   if (!sent && !down) {
     // The release did not go in, so the key may still be down: a later release tries again.
     held.keys.insert(code);
@@ -208,7 +227,7 @@ bool RunInputEvent(const MethodArguments& event, ConsentMode mode, const Consent
   return false;
 }
 
-std::vector<InputRecord> ReleaseRecords(const HeldInput& held) {
+std::vector<InputRecord> ReleaseRecords(const HeldInput& held, InputPlatform& platform) {
   std::vector<InputRecord> records;
   if (held.left) {
     records.push_back(MouseRecord(InputFlag::kMouseLeftUp));
@@ -217,7 +236,7 @@ std::vector<InputRecord> ReleaseRecords(const HeldInput& held) {
     records.push_back(MouseRecord(InputFlag::kMouseRightUp));
   }
   std::transform(held.keys.begin(), held.keys.end(), std::back_inserter(records),
-                 [](std::uint16_t key) { return KeyRecord(key, 0, InputFlag::kKeyUp); });
+                 [&platform](std::uint16_t key) { return VirtualKeyRecord(key, false, platform); });
   return records;
 }
 
@@ -258,6 +277,11 @@ bool IsPermittedKey(std::uint16_t code) {
       // Page Up to the arrows; digits and letters (with the unassigned codes between them); F1 to F12.
       return (code >= 0x21 && code <= 0x28) || (code >= 0x30 && code <= 0x5A) || (code >= 0x70 && code <= 0x7B);
   }
+}
+
+bool IsExtendedKey(std::uint16_t code) {
+  // Page Up, Page Down, End, Home, the arrows; Insert, Delete; the left and right Windows keys.
+  return (code >= 0x21 && code <= 0x28) || code == 0x2D || code == 0x2E || code == 0x5B || code == 0x5C;
 }
 
 std::optional<std::u16string> Utf16FromStrictUtf8(std::string_view text) {

@@ -68,6 +68,7 @@ inline constexpr std::uint32_t kMouseRightUp = 0x0010;
 inline constexpr std::uint32_t kMouseWheel = 0x0800;
 inline constexpr std::uint32_t kMouseVirtualDesk = 0x4000;
 inline constexpr std::uint32_t kMouseAbsolute = 0x8000;
+inline constexpr std::uint32_t kKeyExtended = 0x0001;
 inline constexpr std::uint32_t kKeyUp = 0x0002;
 inline constexpr std::uint32_t kKeyUnicode = 0x0004;
 }  // namespace InputFlag
@@ -83,6 +84,9 @@ class InputPlatform {
   virtual VirtualScreen VirtualScreenRect() = 0;
   // Sends the records in one SendInput call; the number Windows inserted.
   virtual std::uint32_t SendInput(const std::vector<InputRecord>& records) = 0;
+  // What Windows maps a virtual key to as a scan code (MapVirtualKeyW with MAPVK_VK_TO_VSC): 0 for
+  // none; only the low byte is the scan code.
+  virtual std::uint32_t ScanCode(std::uint16_t virtual_key) = 0;
 };
 
 // The keys and mouse buttons injected down and not yet up.
@@ -99,19 +103,26 @@ struct HeldInput {
 // valid for the mode and every record was inserted (a gamepad report: accepted). `held` records
 // what may be pressed: a press is recorded even when Windows refused it, a release only when it went
 // in, and a click whose release did not go in leaves its button held, so that a later release of
-// everything lets go of whatever is down.
+// everything lets go of whatever is down. A release of a modifier (Shift, Ctrl, Alt, a Windows key)
+// that `held` does not hold sends nothing and succeeds: the remote side cannot lift a modifier the
+// local user is holding.
 bool RunInputEvent(const MethodArguments& event, ConsentMode mode, const ConsentArea& area, HeldInput& held,
                    InputPlatform& platform, VirtualController& controller);
 
 // The one batch that lets everything in `held` go: left-up, right-up, then each key up in ascending
-// order. Empty when nothing is held.
-std::vector<InputRecord> ReleaseRecords(const HeldInput& held);
+// order, each key with its scan code from `platform`. Empty when nothing is held.
+std::vector<InputRecord> ReleaseRecords(const HeldInput& held, InputPlatform& platform);
 
 // What is still held after Windows inserted only the first `inserted` records of ReleaseRecords(held).
 HeldInput HeldAfterRelease(const HeldInput& held, std::size_t inserted);
 
 // Whether a virtual-key code may be injected.
 bool IsPermittedKey(std::uint16_t code);
+
+// Whether a permitted key's records carry the extended-key flag: the navigation block (Page Up to
+// the arrows, Insert, Delete) and the Windows keys, which share scan codes with keypad keys or need
+// the E0 prefix.
+bool IsExtendedKey(std::uint16_t code);
 
 // UTF-16 of well-formed UTF-8 (as MultiByteToWideChar with MB_ERR_INVALID_CHARS): nothing for an
 // overlong form, an encoded surrogate, a value above U+10FFFF, a stray or missing continuation byte.

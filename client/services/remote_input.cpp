@@ -11,6 +11,8 @@ constexpr char kSessionId[] = "sessionId";
 
 void AnswerHotKey(RemoteInput::Result& result, bool registered) { result.Success(flutter::EncodableValue(registered)); }
 
+std::size_t ChordIndex(EmergencyChord chord) { return static_cast<std::size_t>(chord); }
+
 }  // namespace
 
 RemoteInput::RemoteInput(ConsentPlatform& platform, VirtualController& controller)
@@ -41,7 +43,7 @@ void RemoteInput::Authorize(const MethodArguments& arguments, Result& result) {
       return;
     }
     suspended_ = false;
-    AnswerHotKey(result, hot_key_registered_);
+    AnswerHotKey(result, PlainChordRegistered());
     return;
   }
 
@@ -59,8 +61,8 @@ void RemoteInput::Authorize(const MethodArguments& arguments, Result& result) {
     result.Error("GAMEPAD_WATCHDOG", "Could not start the input release timer.");
     return;
   }
-  hot_key_registered_ = platform_.RegisterEmergencyHotKey();
-  AnswerHotKey(result, hot_key_registered_);
+  RegisterEmergencyHotKeys();
+  AnswerHotKey(result, PlainChordRegistered());
 }
 
 void RemoteInput::Suspend(const MethodArguments& arguments, Result& result) {
@@ -110,15 +112,32 @@ void RemoteInput::ReleaseAllInput() {
   mode_ = ConsentMode::kNone;
   suspended_ = false;
   session_id_.clear();
-  const std::vector<InputRecord> records = ReleaseRecords(held_);
+  const std::vector<InputRecord> records = ReleaseRecords(held_, platform_);
   if (!records.empty()) {
     // What Windows did not take may still be down: kept, so that the next release tries again.
     held_ = HeldAfterRelease(held_, platform_.SendInput(records));
   }
-  if (hot_key_registered_) {
-    platform_.UnregisterEmergencyHotKey();
-    hot_key_registered_ = false;
+  UnregisterEmergencyHotKeys();
+}
+
+void RemoteInput::RegisterEmergencyHotKeys() {
+  for (const EmergencyChord chord : kEmergencyChords) {
+    // A combination Windows refuses is left out; the others still end remote control.
+    if (platform_.RegisterEmergencyHotKey(chord)) {
+      registered_chords_.set(ChordIndex(chord));
+    }
   }
+}
+
+bool RemoteInput::PlainChordRegistered() const { return registered_chords_.test(ChordIndex(EmergencyChord::kPlain)); }
+
+void RemoteInput::UnregisterEmergencyHotKeys() {
+  for (const EmergencyChord chord : kEmergencyChords) {
+    if (registered_chords_.test(ChordIndex(chord))) {
+      platform_.UnregisterEmergencyHotKey(chord);
+    }
+  }
+  registered_chords_.reset();
 }
 
 }  // namespace corvane::client

@@ -3,6 +3,9 @@
 // "input", the emergency stop, and the one release of everything injected. The Windows host
 // supplies the timer, the hot key, the monitors and SendInput through ConsentPlatform.
 
+#include <array>
+#include <bitset>
+#include <cstdint>
 #include <string>
 
 #include <flutter/encodable_value.h>
@@ -14,6 +17,20 @@
 
 namespace corvane::client {
 
+// Ctrl+Alt+F12, alone or with the modifiers a remote participant may hold down on top of it: a hot key
+// matches its modifiers exactly, so each combination is registered, and the local user's chord ends
+// remote control whatever the remote holds.
+enum class EmergencyChord : std::uint8_t {
+  kPlain,         // Ctrl+Alt+F12
+  kShift,         // Ctrl+Alt+Shift+F12
+  kWindows,       // Ctrl+Alt+Windows+F12 (either Windows key)
+  kShiftWindows,  // Ctrl+Alt+Shift+Windows+F12
+};
+
+// Every emergency chord, in the order they are registered.
+inline constexpr std::array<EmergencyChord, 4> kEmergencyChords = {
+    EmergencyChord::kPlain, EmergencyChord::kShift, EmergencyChord::kWindows, EmergencyChord::kShiftWindows};
+
 // What consent needs of the system, besides injection.
 class ConsentPlatform : public InputPlatform {
  public:
@@ -21,10 +38,11 @@ class ConsentPlatform : public InputPlatform {
   virtual bool StartReleaseTimer() = 0;
   // Stops the release timer (harmless when it does not run).
   virtual void StopReleaseTimer() = 0;
-  // Registers Ctrl+Alt+F12 as the emergency hot key; false when another program owns it.
-  virtual bool RegisterEmergencyHotKey() = 0;
-  // Unregisters the emergency hot key.
-  virtual void UnregisterEmergencyHotKey() = 0;
+  // Registers `chord` as an emergency hot key; false when Windows refused (another program owns it,
+  // or the combination is reserved).
+  virtual bool RegisterEmergencyHotKey(EmergencyChord chord) = 0;
+  // Unregisters the emergency hot key of `chord`.
+  virtual void UnregisterEmergencyHotKey(EmergencyChord chord) = 0;
   // The rectangle a "sourceId" names (a monitor, the virtual screen, or the primary monitor).
   virtual ConsentArea ResolveSourceRect(const std::string& source_id) = 0;
   // Tells the application that the emergency hot key ended `session_id`'s consent.
@@ -51,7 +69,7 @@ class RemoteInput {
   // "input": one event of the consented, active session.
   void Input(const MethodArguments& arguments, Result& result);
 
-  // The emergency hot key: release everything, then tell the application which session it ended.
+  // An emergency hot key: release everything, then tell the application which session it ended.
   void EmergencyStop();
   // The release timer fired.
   void ReleaseTimerTick();
@@ -64,6 +82,8 @@ class RemoteInput {
   ConsentMode mode() const { return mode_; }
   // What is held down now.
   const HeldInput& held() const { return held_; }
+  // Whether any emergency hot key is registered now.
+  bool emergency_hot_keys_registered() const { return registered_chords_.any(); }
 
  private:
   ConsentPlatform& platform_;
@@ -73,7 +93,15 @@ class RemoteInput {
   bool suspended_ = false;
   ConsentArea area_;
   HeldInput held_;
-  bool hot_key_registered_ = false;
+  // Registers every emergency chord Windows lets it have.
+  void RegisterEmergencyHotKeys();
+  // Unregisters every emergency chord that was registered.
+  void UnregisterEmergencyHotKeys();
+
+  // Whether Ctrl+Alt+F12 itself is registered: what "authorize" answers.
+  bool PlainChordRegistered() const;
+
+  std::bitset<kEmergencyChords.size()> registered_chords_;  // indexed by EmergencyChord
 };
 
 }  // namespace corvane::client

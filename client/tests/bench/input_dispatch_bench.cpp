@@ -35,8 +35,9 @@ class CountingPlatform : public corvane::client::ConsentPlatform {
   }
   bool StartReleaseTimer() override { return true; }
   void StopReleaseTimer() override {}
-  bool RegisterEmergencyHotKey() override { return true; }
-  void UnregisterEmergencyHotKey() override {}
+  std::uint32_t ScanCode(std::uint16_t) override { return 0; }
+  bool RegisterEmergencyHotKey(corvane::client::EmergencyChord) override { return true; }
+  void UnregisterEmergencyHotKey(corvane::client::EmergencyChord) override {}
   ConsentArea ResolveSourceRect(const std::string&) override { return {0, 0, 1920, 1080}; }
   void SendEmergencyStop(const std::string&) override {}
   std::size_t sent = 0;

@@ -1,6 +1,7 @@
 // Test program: a window that takes the foreground and the whole virtual screen, topmost, and swallows
 // every key, character and mouse message it receives (so that Alt, F4, F10 or Space cannot close it or
-// open a menu), keeping a log of them and showing the text typed into it.
+// open a menu), keeping a log of them (keys with their scan code and extended bit) and showing the text
+// typed into it.
 // Usage: input_sink <ready-event> <changed-event>: signals the ready event once it is the foreground
 // window, and the changed event after each logged message.
 // Other processes ask it through SendMessage (see input_sink.h): the log, and which keys and mouse
@@ -37,11 +38,11 @@ LRESULT CALLBACK window_procedure(HWND window, UINT message, WPARAM wparam, LPAR
   switch (message) {
     case WM_KEYDOWN:
     case WM_SYSKEYDOWN:
-      record(SinkEvent::kKeyDown, static_cast<std::int64_t>(wparam));
+      record(SinkEvent::kKeyDown, corvane::testing::PackKey(wparam, static_cast<std::uint64_t>(lparam)));
       return 0;
     case WM_KEYUP:
     case WM_SYSKEYUP:
-      record(SinkEvent::kKeyUp, static_cast<std::int64_t>(wparam));
+      record(SinkEvent::kKeyUp, corvane::testing::PackKey(wparam, static_cast<std::uint64_t>(lparam)));
       return 0;
     case WM_CHAR:
     case WM_SYSCHAR:

@@ -32,11 +32,18 @@ inline std::int64_t PackPoint(std::int32_t x, std::int32_t y) {
   return (static_cast<std::int64_t>(x + 0x1000000) << 25) | (y + 0x1000000);
 }
 
+// A key message's value: its virtual key, with the scan code and the extended bit of its lParam above.
+inline std::int64_t PackKey(std::uint64_t virtual_key, std::uint64_t lparam) {
+  return static_cast<std::int64_t>((virtual_key & 0xFFFF) | (((lparam >> 16) & 0x1FF) << 16));
+}
+
 struct SinkRecord {
   SinkEvent kind;
   std::int64_t value;  // a virtual key, a UTF-16 unit, a button message, a wheel delta
   std::int32_t x = 0;  // for a move: the screen point
   std::int32_t y = 0;
+  std::uint8_t scan = 0;  // for a key: the scan code of its lParam
+  bool extended = false;  // and its extended-key bit
   bool operator==(const SinkRecord&) const = default;
 };
 

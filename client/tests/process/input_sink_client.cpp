@@ -21,6 +21,11 @@ SinkRecord Decode(std::int64_t encoded) {
     value -= 0x0100000000000000;  // the value's sign, kept below the kind
   }
   record.value = value;
+  if (record.kind == SinkEvent::kKeyDown || record.kind == SinkEvent::kKeyUp) {
+    record.value = value & 0xFFFF;
+    record.scan = static_cast<std::uint8_t>((value >> 16) & 0xFF);
+    record.extended = ((value >> 24) & 1) != 0;
+  }
   if (record.kind == SinkEvent::kMove) {
     record.x = static_cast<std::int32_t>(value >> 25) - 0x1000000;
     record.y = static_cast<std::int32_t>(value & 0x1FFFFFF) - 0x1000000;

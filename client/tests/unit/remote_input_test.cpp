@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <functional>
+#include <map>
 #include <optional>
 #include <random>
 #include <set>
@@ -24,6 +25,35 @@ using flutter::EncodableValue;
 // The platform and the controller write one shared log, so that tests can check the order of effects.
 using Log = std::vector<std::string>;
 
+// The logs of several steps, one after the other.
+Log Concat(std::initializer_list<Log> parts) {
+  Log all;
+  for (const Log& part : parts) {
+    all.insert(all.end(), part.begin(), part.end());
+  }
+  return all;
+}
+
+std::string ChordName(EmergencyChord chord) {
+  switch (chord) {
+    case EmergencyChord::kPlain:
+      return "plain";
+    case EmergencyChord::kShift:
+      return "shift";
+    case EmergencyChord::kWindows:
+      return "windows";
+    case EmergencyChord::kShiftWindows:
+      return "shift+windows";
+  }
+  return "?";
+}
+
+// What registering, and unregistering, every emergency chord logs.
+const Log kRegisterAll = {"hot key register plain", "hot key register shift", "hot key register windows",
+                          "hot key register shift+windows"};
+const Log kUnregisterAll = {"hot key unregister plain", "hot key unregister shift", "hot key unregister windows",
+                            "hot key unregister shift+windows"};
+
 class RecordingPlatform : public ConsentPlatform {
  public:
   explicit RecordingPlatform(Log& log) : log_(log) {}
@@ -37,6 +67,10 @@ class RecordingPlatform : public ConsentPlatform {
     inserted_counts.push_back(inserted ? std::min(*inserted, count) : count);
     return inserted_counts.back();
   }
+  std::uint32_t ScanCode(std::uint16_t virtual_key) override {
+    const auto found = scan_codes.find(virtual_key);
+    return found == scan_codes.end() ? 0 : found->second;
+  }
   bool StartReleaseTimer() override {
     log_.emplace_back("timer start");
     timer_running = timer_starts;
@@ -46,14 +80,17 @@ class RecordingPlatform : public ConsentPlatform {
     log_.emplace_back("timer stop");
     timer_running = false;
   }
-  bool RegisterEmergencyHotKey() override {
-    log_.emplace_back("hot key register");
-    hot_key = hot_key_available;
-    return hot_key_available;
+  bool RegisterEmergencyHotKey(EmergencyChord chord) override {
+    log_.push_back("hot key register " + ChordName(chord));
+    if (refused_chords.count(chord) != 0) {
+      return false;
+    }
+    EXPECT_TRUE(hot_keys.insert(chord).second) << ChordName(chord) << " registered twice";
+    return true;
   }
-  void UnregisterEmergencyHotKey() override {
-    log_.emplace_back("hot key unregister");
-    hot_key = false;
+  void UnregisterEmergencyHotKey(EmergencyChord chord) override {
+    log_.push_back("hot key unregister " + ChordName(chord));
+    EXPECT_EQ(hot_keys.erase(chord), 1u) << ChordName(chord) << " was not registered";
   }
   ConsentArea ResolveSourceRect(const std::string& source_id) override {
     log_.push_back("resolve " + source_id);
@@ -67,11 +104,12 @@ class RecordingPlatform : public ConsentPlatform {
   std::optional<ScreenPoint> cursor = ScreenPoint{100, 100};
   VirtualScreen screen{0, 0, 1920, 1080};
   ConsentArea area{0, 0, 1920, 1080};
-  std::optional<std::uint32_t> inserted;  // how many records Windows takes; all when empty
+  std::optional<std::uint32_t> inserted;              // how many records Windows takes; all when empty
+  std::map<std::uint16_t, std::uint32_t> scan_codes;  // what MapVirtualKeyW answers; 0 for the others
   bool timer_starts = true;
-  bool hot_key_available = true;
+  std::set<EmergencyChord> refused_chords;  // hot keys Windows refuses (owned elsewhere, reserved)
   bool timer_running = false;
-  bool hot_key = false;
+  std::set<EmergencyChord> hot_keys;  // registered now
   std::vector<std::vector<InputRecord>> batches;
   std::vector<std::uint32_t> inserted_counts;  // of each batch
   std::vector<std::string> emergency_stops;
@@ -209,13 +247,70 @@ TEST_F(RemoteInputTest, AMissingModeIsADesktopConsentOverTheNamedSource) {
       Call(&RemoteInput::Authorize, Map({{"sessionId", EncodableValue("A")}, {"sourceId", EncodableValue("-1")}})),
       "success true");
   EXPECT_EQ(remote_.mode(), ConsentMode::kDesktop);
-  EXPECT_EQ(log_, (Log{"timer stop", "release", "resolve -1", "hot key register"}));
+  EXPECT_EQ(log_, Concat({{"timer stop", "release", "resolve -1"}, kRegisterAll}));
 }
 
 TEST_F(RemoteInputTest, AHotKeyOwnedElsewhereDoesNotFailTheConsent) {
-  platform_.hot_key_available = false;
+  platform_.refused_chords = {EmergencyChord::kPlain};
   EXPECT_EQ(Authorize("A"), "success false");
   EXPECT_EQ(Key("A", 0x41, true), "success");
+  // The combinations with Shift and the Windows keys still end remote control.
+  EXPECT_EQ(platform_.hot_keys, (std::set<EmergencyChord>{EmergencyChord::kShift, EmergencyChord::kWindows,
+                                                          EmergencyChord::kShiftWindows}));
+}
+
+TEST_F(RemoteInputTest, AChordWindowsRefusesIsLeftOutAndTheOthersAreUnregisteredTogether) {
+  platform_.refused_chords = {EmergencyChord::kWindows};
+  EXPECT_EQ(Authorize("A"), "success true");  // the answer is Ctrl+Alt+F12's own
+  EXPECT_EQ(platform_.hot_keys,
+            (std::set<EmergencyChord>{EmergencyChord::kPlain, EmergencyChord::kShift, EmergencyChord::kShiftWindows}));
+  log_.clear();
+  ASSERT_EQ(Session("A", &RemoteInput::Revoke), "success");
+  EXPECT_EQ(log_, (Log{"timer stop", "release", "hot key unregister plain", "hot key unregister shift",
+                       "hot key unregister shift+windows"}));
+  EXPECT_TRUE(platform_.hot_keys.empty());
+  EXPECT_FALSE(remote_.emergency_hot_keys_registered());
+}
+
+// Every way a consent ends lets go of every emergency chord; a new consent registers them afresh
+// only after the old ones are gone.
+TEST_F(RemoteInputTest, EveryReleasePathUnregistersEveryChord) {
+  const std::vector<std::pair<const char*, std::function<void()>>> paths = {
+      {"revoke", [this] { Session("A", &RemoteInput::Revoke); }},
+      {"desktop suspend", [this] { Session("A", &RemoteInput::Suspend); }},
+      {"emergency stop", [this] { remote_.EmergencyStop(); }},
+      {"teardown", [this] { remote_.ReleaseAllInput(); }},
+      {"failed gamepad consent",
+       [this] {
+         controller_.attaches = false;
+         Authorize("B", "gamepad");
+         controller_.attaches = true;
+       }},
+      {"failed release timer",
+       [this] {
+         platform_.timer_starts = false;
+         Authorize("B", "gamepad");
+         platform_.timer_starts = true;
+       }},
+  };
+  for (const auto& [name, end] : paths) {
+    SCOPED_TRACE(name);
+    ASSERT_EQ(Authorize("A"), "success true");
+    ASSERT_EQ(platform_.hot_keys.size(), 4u);
+    end();
+    EXPECT_TRUE(platform_.hot_keys.empty());
+    EXPECT_FALSE(remote_.emergency_hot_keys_registered());
+  }
+  ASSERT_EQ(Authorize("G", "gamepad"), "success true");
+  controller_.attaches = false;
+  EXPECT_EQ(Authorize("G", "gamepad"), "error GAMEPAD_NOT_READY Virtual controller disconnected.");
+  EXPECT_TRUE(platform_.hot_keys.empty()) << "failed renewal";
+  controller_.attaches = true;
+
+  ASSERT_EQ(Authorize("A"), "success true");
+  log_.clear();
+  ASSERT_EQ(Authorize("B"), "success true");
+  EXPECT_EQ(log_, Concat({{"timer stop", "release"}, kUnregisterAll, {"resolve "}, kRegisterAll}));
 }
 
 TEST_F(RemoteInputTest, ANewSessionReleasesThePreviousSessionsInputFirst) {
@@ -229,7 +324,7 @@ TEST_F(RemoteInputTest, ANewSessionReleasesThePreviousSessionsInputFirst) {
   platform_.batches.clear();
 
   ASSERT_EQ(Authorize("B"), "success true");
-  EXPECT_EQ(log_, (Log{"timer stop", "release", "send 3", "hot key unregister", "resolve ", "hot key register"}));
+  EXPECT_EQ(log_, Concat({{"timer stop", "release", "send 3"}, kUnregisterAll, {"resolve "}, kRegisterAll}));
   ASSERT_EQ(platform_.batches.size(), 1u);
   const std::vector<InputRecord> expected = {
       InputRecord{InputRecord::Type::kMouse, 0, 0, 0, 0, 0, InputFlag::kMouseRightUp},
@@ -238,6 +333,29 @@ TEST_F(RemoteInputTest, ANewSessionReleasesThePreviousSessionsInputFirst) {
   EXPECT_EQ(platform_.batches[0], expected);
   EXPECT_EQ(Key("A", 0x41, true), kNotAuthorized);
   EXPECT_EQ(Key("B", 0x41, true), "success");
+}
+
+TEST_F(RemoteInputTest, TheSameSessionChangingModeIsANewConsentEachTime) {
+  ASSERT_EQ(Authorize("A", "desktop", "1"), "success true");
+  ASSERT_EQ(Key("A", 0x41, true), "success");
+  log_.clear();
+  // Desktop to gamepad: the desktop consent ends (its key goes up) before the controller is attached.
+  ASSERT_EQ(Authorize("A", "gamepad", "2"), "success true");
+  EXPECT_EQ(
+      log_,
+      Concat(
+          {{"timer stop", "release", "send 1"}, kUnregisterAll, {"attach", "resolve 2", "timer start"}, kRegisterAll}));
+  EXPECT_TRUE(remote_.held().empty());
+  EXPECT_EQ(remote_.mode(), ConsentMode::kGamepad);
+  EXPECT_EQ(Key("A", 0x42, true), kBlocked);
+  log_.clear();
+  // And back: the controller goes, the timer stops, the area is resolved anew.
+  ASSERT_EQ(Authorize("A", "desktop", "3"), "success true");
+  EXPECT_EQ(log_, Concat({{"timer stop", "release"}, kUnregisterAll, {"resolve 3"}, kRegisterAll}));
+  EXPECT_FALSE(controller_.attached);
+  EXPECT_FALSE(platform_.timer_running);
+  EXPECT_EQ(Input("A", {{"type", EncodableValue("gamepad")}}), kBlocked);
+  EXPECT_EQ(Key("A", 0x42, true), "success");
 }
 
 TEST_F(RemoteInputTest, WhatARefusedReleaseLeftDownIsReleasedAgainNextTime) {
@@ -259,7 +377,7 @@ TEST_F(RemoteInputTest, WhatARefusedReleaseLeftDownIsReleasedAgainNextTime) {
 
 TEST_F(RemoteInputTest, GamepadConsentAttachesStartsTheTimerAndTakesReports) {
   EXPECT_EQ(Authorize("G", "gamepad", "0"), "success true");
-  EXPECT_EQ(log_, (Log{"timer stop", "release", "attach", "resolve 0", "timer start", "hot key register"}));
+  EXPECT_EQ(log_, Concat({{"timer stop", "release", "attach", "resolve 0", "timer start"}, kRegisterAll}));
   EXPECT_TRUE(platform_.timer_running);
   EXPECT_EQ(Input("G", {{"type", EncodableValue("gamepad")},
                         {"buttons", EncodableValue(0x1000)},
@@ -283,7 +401,7 @@ TEST_F(RemoteInputTest, AGamepadConsentWithoutAControllerIsRefusedAndLeavesNothi
             "error GAMEPAD_NOT_READY Enable the bundled gamepad driver first. No virtual controller was attached.");
   EXPECT_EQ(remote_.mode(), ConsentMode::kNone);
   EXPECT_EQ(log_.back(), "release");
-  EXPECT_FALSE(platform_.hot_key);
+  EXPECT_TRUE(platform_.hot_keys.empty());
 }
 
 TEST_F(RemoteInputTest, AReleaseTimerThatCannotStartEndsTheGamepadConsent) {
@@ -295,13 +413,13 @@ TEST_F(RemoteInputTest, AReleaseTimerThatCannotStartEndsTheGamepadConsent) {
 }
 
 TEST_F(RemoteInputTest, ASuspendedGamepadConsentIsRenewedWithoutResolvingTheAreaAgain) {
-  platform_.hot_key_available = false;
+  platform_.refused_chords = {EmergencyChord::kPlain};
   ASSERT_EQ(Authorize("G", "gamepad", "5"), "success false");
   EXPECT_EQ(Session("G", &RemoteInput::Suspend), "success");
   EXPECT_EQ(controller_.reports.size(), 1u);  // the neutral report at once
   EXPECT_EQ(Input("G", {{"type", EncodableValue("gamepad")}}), kNotAuthorized);
   log_.clear();
-  platform_.hot_key_available = true;  // a renewal repeats the flag, it does not register again
+  platform_.refused_chords.clear();  // a renewal repeats the flag, it does not register again
   EXPECT_EQ(Authorize("G", "gamepad", "7"), "success false");
   EXPECT_EQ(log_, (Log{"attach"}));
   EXPECT_EQ(Input("G", {{"type", EncodableValue("gamepad")},
@@ -321,7 +439,7 @@ TEST_F(RemoteInputTest, ARenewalWhoseControllerIsGoneEndsTheConsent) {
   EXPECT_EQ(Authorize("G", "gamepad"), "error GAMEPAD_NOT_READY Virtual controller disconnected.");
   EXPECT_EQ(remote_.mode(), ConsentMode::kNone);
   EXPECT_FALSE(platform_.timer_running);
-  EXPECT_FALSE(platform_.hot_key);
+  EXPECT_TRUE(platform_.hot_keys.empty());
 }
 
 TEST_F(RemoteInputTest, SuspendingADesktopConsentEndsIt) {
@@ -360,7 +478,7 @@ TEST_F(RemoteInputTest, TheEmergencyStopReleasesEverythingAndNamesTheSession) {
   ASSERT_EQ(Key("A", 0x12, true), "success");
   log_.clear();
   remote_.EmergencyStop();
-  EXPECT_EQ(log_, (Log{"timer stop", "release", "send 1", "hot key unregister", "emergencyStop A"}));
+  EXPECT_EQ(log_, Concat({{"timer stop", "release", "send 1"}, kUnregisterAll, {"emergencyStop A"}}));
   EXPECT_EQ(Key("A", 0x41, true), kNotAuthorized);
   remote_.EmergencyStop();
   EXPECT_EQ(platform_.emergency_stops, (std::vector<std::string>{"A", ""}));
@@ -437,7 +555,8 @@ TEST_F(InputEventTest, AClickCutAfterItsPressLeavesTheButtonHeldForTheRelease) {
   platform_.inserted = 1;
   EXPECT_FALSE(Run({{"type", EncodableValue("click")}}));
   EXPECT_TRUE(held_.left);
-  EXPECT_EQ(ReleaseRecords(held_), (std::vector<InputRecord>{{InputRecord::Type::kMouse, 0, 0, 0, 0, 0, 0x0004}}));
+  EXPECT_EQ(ReleaseRecords(held_, platform_),
+            (std::vector<InputRecord>{{InputRecord::Type::kMouse, 0, 0, 0, 0, 0, 0x0004}}));
   platform_.inserted = 0;
   EXPECT_FALSE(Run({{"type", EncodableValue("click")}, {"button", EncodableValue(1)}}));
   EXPECT_FALSE(held_.right);  // nothing went in, nothing is down
@@ -485,6 +604,121 @@ TEST_F(InputEventTest, OnlyPermittedKeysAreInjectedAndUpsAreAlwaysSent) {
   EXPECT_EQ(held_.keys, (std::set<std::uint16_t>{0x5B}));
 }
 
+TEST_F(InputEventTest, TheRemoteCannotLiftAModifierItDidNotPress) {
+  for (const int modifier : {0x10, 0x11, 0x12, 0x5B, 0x5C}) {
+    SCOPED_TRACE(modifier);
+    platform_.batches.clear();
+    // Not held by this session: perhaps the local user's own, so nothing is sent, and that is no error.
+    EXPECT_TRUE(Run({{"type", EncodableValue("key")}, {"key", EncodableValue(modifier)}}));
+    EXPECT_TRUE(platform_.batches.empty());
+    // Pressed by the remote, it is the remote's to release, once.
+    ASSERT_TRUE(
+        Run({{"type", EncodableValue("key")}, {"key", EncodableValue(modifier)}, {"down", EncodableValue(true)}}));
+    EXPECT_TRUE(Run({{"type", EncodableValue("key")}, {"key", EncodableValue(modifier)}}));
+    ASSERT_EQ(platform_.batches.size(), 2u);
+    EXPECT_EQ(Last().vk, modifier);
+    EXPECT_NE(Last().flags & InputFlag::kKeyUp, 0u);
+    EXPECT_TRUE(Run({{"type", EncodableValue("key")}, {"key", EncodableValue(modifier)}}));
+    EXPECT_EQ(platform_.batches.size(), 2u);
+  }
+  // Other keys keep sending their release even when not held.
+  for (const int other : {0x0D, 0x1B, 0x5A, 0x7B}) {
+    EXPECT_TRUE(Run({{"type", EncodableValue("key")}, {"key", EncodableValue(other)}}));
+    EXPECT_EQ(Last(), (InputRecord{InputRecord::Type::kKeyboard, 0, 0, 0, static_cast<std::uint16_t>(other), 0,
+                                   InputFlag::kKeyUp}));
+  }
+  EXPECT_TRUE(held_.empty());
+}
+
+TEST_F(InputEventTest, KeysCarryTheirScanCodeAndTheNavigationKeysTheExtendedFlag) {
+  // What MapVirtualKeyW answers: only its low byte is the scan code; 0 stays 0.
+  platform_.scan_codes = {{0x25, 0x4B}, {0x41, 0x1E}, {0x5C, 0xE05C}};
+  const auto key = [this](int code, bool down) {
+    return Run({{"type", EncodableValue("key")}, {"key", EncodableValue(code)}, {"down", EncodableValue(down)}});
+  };
+  ASSERT_TRUE(key(0x25, true));
+  EXPECT_EQ(Last(), (InputRecord{InputRecord::Type::kKeyboard, 0, 0, 0, 0x25, 0x4B, InputFlag::kKeyExtended}));
+  ASSERT_TRUE(key(0x25, false));
+  EXPECT_EQ(Last(), (InputRecord{InputRecord::Type::kKeyboard, 0, 0, 0, 0x25, 0x4B,
+                                 InputFlag::kKeyExtended | InputFlag::kKeyUp}));
+  ASSERT_TRUE(key(0x41, true));
+  EXPECT_EQ(Last(), (InputRecord{InputRecord::Type::kKeyboard, 0, 0, 0, 0x41, 0x1E, 0}));
+  ASSERT_TRUE(key(0x25, true));
+  ASSERT_TRUE(key(0x5C, true));
+  ASSERT_TRUE(key(0x7B, true));
+  EXPECT_EQ(Last(), (InputRecord{InputRecord::Type::kKeyboard, 0, 0, 0, 0x7B, 0, 0}));
+  // The release of everything carries them too, in ascending order.
+  EXPECT_EQ(ReleaseRecords(held_, platform_),
+            (std::vector<InputRecord>{
+                {InputRecord::Type::kKeyboard, 0, 0, 0, 0x25, 0x4B, InputFlag::kKeyExtended | InputFlag::kKeyUp},
+                {InputRecord::Type::kKeyboard, 0, 0, 0, 0x41, 0x1E, InputFlag::kKeyUp},
+                {InputRecord::Type::kKeyboard, 0, 0, 0, 0x5C, 0x5C, InputFlag::kKeyExtended | InputFlag::kKeyUp},
+                {InputRecord::Type::kKeyboard, 0, 0, 0, 0x7B, 0, InputFlag::kKeyUp}}));
+  // Text records are not keys: no scan code of a key, no extended flag.
+  ASSERT_TRUE(Run({{"type", EncodableValue("text")}, {"text", EncodableValue("A")}}));
+  EXPECT_EQ(platform_.batches.back()[0], (InputRecord{InputRecord::Type::kKeyboard, 0, 0, 0, 0, u'A', 0x0004}));
+}
+
+TEST_F(InputEventTest, TheExtendedFlagBelongsExactlyToTheNavigationBlockAndTheWindowsKeys) {
+  std::set<int> extended;
+  for (int code = 0; code <= 0xFF; ++code) {
+    if (IsPermittedKey(static_cast<std::uint16_t>(code)) &&
+        Run({{"type", EncodableValue("key")}, {"key", EncodableValue(code)}, {"down", EncodableValue(true)}}) &&
+        (Last().flags & InputFlag::kKeyExtended) != 0) {
+      extended.insert(code);
+    }
+  }
+  EXPECT_EQ(extended, (std::set<int>{0x21, 0x22, 0x23, 0x24, 0x25, 0x26, 0x27, 0x28, 0x2D, 0x2E, 0x5B, 0x5C}));
+}
+
+TEST(PermittedKeys, EachRangeEndsWhereItShould) {
+  for (const int code : {0x08, 0x09, 0x0D, 0x10, 0x11, 0x12, 0x1B, 0x20, 0x21, 0x28, 0x2D,
+                         0x2E, 0x30, 0x39, 0x3A, 0x40, 0x41, 0x5A, 0x5B, 0x5C, 0x70, 0x7B}) {
+    EXPECT_TRUE(IsPermittedKey(static_cast<std::uint16_t>(code))) << std::hex << code;
+  }
+  for (const int code : {0x00, 0x07, 0x0A, 0x0C, 0x0E, 0x0F, 0x13, 0x1A, 0x1C, 0x1F, 0x29, 0x2C, 0x2F, 0x5D, 0x6F, 0x7C,
+                         0xA0, 0x108, 0xFFFF}) {
+    EXPECT_FALSE(IsPermittedKey(static_cast<std::uint16_t>(code))) << std::hex << code;
+  }
+}
+
+TEST_F(InputEventTest, APointerOnAScreenLeftOfThePrimaryNormalisesFromTheVirtualScreensOrigin) {
+  // Two 1920 × 1080 monitors, the left one at (−1920, 0): the consent area is the left one.
+  platform_.screen = VirtualScreen{-1920, 0, 3840, 1080};
+  area_ = ConsentArea{-1920, 0, 0, 1080};
+  ASSERT_TRUE(Run({{"type", EncodableValue("position")}, {"x", EncodableValue(0)}, {"y", EncodableValue(0)}}));
+  EXPECT_EQ(Last().dx, 0);
+  EXPECT_EQ(Last().dy, 0);
+  ASSERT_TRUE(Run({{"type", EncodableValue("position")}, {"x", EncodableValue(1)}, {"y", EncodableValue(1)}}));
+  // (−1, 1079): 1919 pixels from the origin.
+  EXPECT_EQ(Last().dx, static_cast<std::int32_t>(1919.0 * 65535 / 3839));
+  EXPECT_EQ(Last().dy, 65535);
+  platform_.cursor = ScreenPoint{-100, 10};
+  ASSERT_TRUE(Run({{"type", EncodableValue("move")}, {"dx", EncodableValue(500)}, {"dy", EncodableValue(-20)}}));
+  EXPECT_EQ(Last().dx, static_cast<std::int32_t>(1919.0 * 65535 / 3839));  // held at the area's right edge
+  EXPECT_EQ(Last().dy, 0);
+}
+
+TEST_F(InputEventTest, BothButtonsHeldAreReleasedLeftThenRightBeforeTheKeys) {
+  ASSERT_TRUE(Run({{"type", EncodableValue("key")}, {"key", EncodableValue(0x41)}, {"down", EncodableValue(true)}}));
+  ASSERT_TRUE(Run({{"type", EncodableValue("button")}, {"button", EncodableValue(1)}, {"down", EncodableValue(true)}}));
+  ASSERT_TRUE(Run({{"type", EncodableValue("button")}, {"down", EncodableValue(true)}}));
+  ASSERT_TRUE(held_.left && held_.right);
+  EXPECT_EQ(ReleaseRecords(held_, platform_),
+            (std::vector<InputRecord>{{InputRecord::Type::kMouse, 0, 0, 0, 0, 0, InputFlag::kMouseLeftUp},
+                                      {InputRecord::Type::kMouse, 0, 0, 0, 0, 0, InputFlag::kMouseRightUp},
+                                      {InputRecord::Type::kKeyboard, 0, 0, 0, 0x41, 0, InputFlag::kKeyUp}}));
+  // Windows took only the first record: the right button and the key are still down.
+  const HeldInput after_one = HeldAfterRelease(held_, 1);
+  EXPECT_FALSE(after_one.left);
+  EXPECT_TRUE(after_one.right);
+  EXPECT_EQ(after_one.keys, (std::set<std::uint16_t>{0x41}));
+  const HeldInput after_two = HeldAfterRelease(held_, 2);
+  EXPECT_FALSE(after_two.right);
+  EXPECT_EQ(after_two.keys, (std::set<std::uint16_t>{0x41}));
+  EXPECT_TRUE(HeldAfterRelease(held_, 3).empty());
+}
+
 TEST_F(InputEventTest, TextIsOneBatchOfUnicodePairsWithinItsLimits) {
   ASSERT_TRUE(Run({{"type", EncodableValue("text")}, {"text", EncodableValue("a\xF0\x9F\x98\x80")}}));  // a😀
   const std::vector<InputRecord> expected = {{InputRecord::Type::kKeyboard, 0, 0, 0, 0, u'a', 0x0004},
@@ -503,6 +737,20 @@ TEST_F(InputEventTest, TextIsOneBatchOfUnicodePairsWithinItsLimits) {
   EXPECT_FALSE(Run({{"type", EncodableValue("text")}, {"text", EncodableValue("ok\xC3")}}));
   EXPECT_FALSE(Run({{"type", EncodableValue("text")}, {"text", EncodableValue(5)}}));
   EXPECT_EQ(platform_.batches.size(), batches);
+  // The most bytes a text can carry: 256 three-byte characters. Any longer text has more than 256
+  // UTF-16 units (each unit takes at most three bytes), so 1,024 bytes are refused whatever they hold.
+  std::string largest;
+  std::string four_byte_1024;
+  for (int i = 0; i < 256; ++i) {
+    largest += "\xE2\x82\xAC";             // €
+    four_byte_1024 += "\xF0\x9F\x98\x80";  // 😀, two units
+  }
+  const std::size_t before = platform_.batches.size();
+  EXPECT_TRUE(Run({{"type", EncodableValue("text")}, {"text", EncodableValue(largest)}}));
+  EXPECT_EQ(platform_.batches.size(), before + 1);
+  EXPECT_EQ(platform_.batches.back().size(), 512u);
+  EXPECT_FALSE(Run({{"type", EncodableValue("text")}, {"text", EncodableValue(largest + "x")}}));
+  EXPECT_FALSE(Run({{"type", EncodableValue("text")}, {"text", EncodableValue(four_byte_1024)}}));
   platform_.inserted = 3;
   EXPECT_FALSE(Run({{"type", EncodableValue("text")}, {"text", EncodableValue("ab")}}));
   EXPECT_TRUE(held_.empty());

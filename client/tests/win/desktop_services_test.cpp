@@ -20,6 +20,7 @@
 
 #include "desktop_services.h"
 #include "fake_bus_driver.h"
+#include "fake_gamepad_api.h"
 
 namespace {
 
@@ -48,6 +49,38 @@ UINT RecordingSendInput(UINT count, LPINPUT inputs, int size) {
   return count;
 }
 
+// MapVirtualKeyW as a US keyboard answers it for Left and A; an unexpected question answers 0xFFFF,
+// which shows up as a wrong scan code.
+UINT ScanCodes(UINT code, UINT map_type) {
+  if (map_type != MAPVK_VK_TO_VSC) {
+    return 0xFFFF;
+  }
+  switch (code) {
+    case VK_LEFT:
+      return 0x4B;
+    case 'A':
+      return 0x1E;
+    default:
+      return 0;
+  }
+}
+
+// The Ctrl+Alt+F12 combinations the host registers: none, Shift, a Windows key, both on top.
+constexpr UINT kChordExtras[] = {0, MOD_SHIFT, MOD_WIN, MOD_SHIFT | MOD_WIN};
+
+// How many of those combinations some window holds now: another window cannot register them.
+int TakenChords(HWND probe) {
+  int taken = 0;
+  for (const UINT extra : kChordExtras) {
+    if (RegisterHotKey(probe, 0x0100, MOD_CONTROL | MOD_ALT | MOD_NOREPEAT | extra, VK_F12)) {
+      UnregisterHotKey(probe, 0x0100);
+    } else {
+      ++taken;
+    }
+  }
+  return taken;
+}
+
 // The application's side of the messenger: calls the channel handler, keeps what the host sends.
 class Application : public flutter::BinaryMessenger {
  public:
@@ -65,19 +98,22 @@ class Application : public flutter::BinaryMessenger {
     const flutter::MethodCall<EncodableValue> call(method, std::make_unique<EncodableValue>(std::move(arguments)));
     const auto message = flutter::StandardMethodCodec::GetInstance().EncodeMethodCall(call);
     std::string answer = "no answer";
-    handler_(message->data(), message->size(), [&answer](const uint8_t* reply, size_t size) {
+    last_value = EncodableValue();
+    handler_(message->data(), message->size(), [this, &answer](const uint8_t* reply, size_t size) {
       struct Decoder : flutter::MethodResult<EncodableValue> {
         std::string& out;
-        explicit Decoder(std::string& text) : out(text) {}
+        EncodableValue& out_value;
+        Decoder(std::string& text, EncodableValue& value) : out(text), out_value(value) {}
         void SuccessInternal(const EncodableValue* value) override {
           const bool* flag = value != nullptr ? std::get_if<bool>(value) : nullptr;
           out = flag == nullptr ? "success" : (*flag ? "success true" : "success false");
+          out_value = value != nullptr ? *value : EncodableValue();
         }
         void ErrorInternal(const std::string& code, const std::string& text, const EncodableValue*) override {
           out = "error " + code + " " + text;
         }
         void NotImplementedInternal() override { out = "not implemented"; }
-      } decoder(answer);
+      } decoder(answer, last_value);
       if (size == 0) {
         answer = "not implemented";
       } else if (!flutter::StandardMethodCodec::GetInstance().DecodeAndProcessResponseEnvelope(reply, size, &decoder)) {
@@ -89,6 +125,21 @@ class Application : public flutter::BinaryMessenger {
 
   // Whether a handler still takes the remote-input channel's calls.
   bool Serves() const { return handler_ != nullptr; }
+
+  // The value of the last successful answer (null when it had none).
+  EncodableValue last_value;
+
+  // The methods the host sent on `channel`, in order.
+  std::vector<std::string> MethodsSent(const std::string& channel) const {
+    std::vector<std::string> methods;
+    for (const auto& [name, bytes] : sent) {
+      if (name == channel) {
+        const auto call = flutter::StandardMethodCodec::GetInstance().DecodeMethodCall(bytes);
+        methods.push_back(call != nullptr ? call->method_name() : "<undecodable>");
+      }
+    }
+    return methods;
+  }
 
   mutable std::vector<std::pair<std::string, std::vector<uint8_t>>> sent;
 
@@ -126,9 +177,13 @@ class DesktopServicesTest : public ::testing::Test {
     window_ = CreateWindowExW(0, L"CorvaneDesktopServicesTest", L"", 0, 0, 0, 10, 10, HWND_MESSAGE, nullptr,
                               GetModuleHandleW(nullptr), nullptr);
     ASSERT_NE(window_, nullptr);
+    probe_ = CreateWindowExW(0, L"CorvaneDesktopServicesTest", L"", 0, 0, 0, 10, 10, HWND_MESSAGE, nullptr,
+                             GetModuleHandleW(nullptr), nullptr);
+    ASSERT_NE(probe_, nullptr);
     driver_.AddInterface();
     DesktopServicesSeams seams;
     seams.send_input = RecordingSendInput;
+    seams.map_virtual_key = ScanCodes;
     seams.flash_window = RecordingFlashWindow;
     g_flashes = &flashes_;
     seams.now_ms = [this] { return now_ms_; };
@@ -140,6 +195,7 @@ class DesktopServicesTest : public ::testing::Test {
     SetWindowLongPtrW(window_, GWLP_USERDATA, 0);
     services_.reset();
     DestroyWindow(window_);
+    DestroyWindow(probe_);
     g_sent = nullptr;
     g_flashes = nullptr;
   }
@@ -172,37 +228,134 @@ class DesktopServicesTest : public ::testing::Test {
   Application application_;
   std::uint64_t now_ms_ = 1000;
   HWND window_ = nullptr;
+  HWND probe_ = nullptr;  // a window of our own that tries the emergency chords
   std::unique_ptr<DesktopServices> services_;
 };
 
 TEST_F(DesktopServicesTest, KeyAndTextEventsBecomeExactlyTheseInputRecords) {
   ASSERT_TRUE(Consented(application_.Call("authorize", Event("S", {}))));
-  ASSERT_EQ(
-      application_.Call(
-          "input",
-          Event("S", {{"type", EncodableValue("key")}, {"key", EncodableValue(0x41)}, {"down", EncodableValue(true)}})),
-      "success");
+  const auto key = [this](int code, bool down) {
+    return application_.Call(
+        "input",
+        Event("S", {{"type", EncodableValue("key")}, {"key", EncodableValue(code)}, {"down", EncodableValue(down)}}));
+  };
+  ASSERT_EQ(key('A', true), "success");
   ASSERT_EQ(
       application_.Call("input", Event("S", {{"type", EncodableValue("text")}, {"text", EncodableValue("\xC3\xA9")}})),
       "success");
-  ASSERT_EQ(sent_.batches.size(), 2u);
+  ASSERT_EQ(key(VK_LEFT, true), "success");
+  ASSERT_EQ(key(VK_LEFT, false), "success");
+  ASSERT_EQ(key(VK_LEFT, true), "success");
+  ASSERT_EQ(sent_.batches.size(), 5u);
   EXPECT_EQ(sent_.size, static_cast<int>(sizeof(INPUT)));
-  const INPUT& key = sent_.batches[0].at(0);
-  EXPECT_EQ(key.type, static_cast<DWORD>(INPUT_KEYBOARD));
-  EXPECT_EQ(key.ki.wVk, 0x41);
-  EXPECT_EQ(key.ki.wScan, 0);
-  EXPECT_EQ(key.ki.dwFlags, 0u);
-  EXPECT_EQ(key.ki.time, 0u);
-  EXPECT_EQ(key.ki.dwExtraInfo, 0u);
+  const INPUT& a = sent_.batches[0].at(0);
+  EXPECT_EQ(a.type, static_cast<DWORD>(INPUT_KEYBOARD));
+  EXPECT_EQ(a.ki.wVk, 'A');
+  EXPECT_EQ(a.ki.wScan, 0x1E);
+  EXPECT_EQ(a.ki.dwFlags, 0u);
+  EXPECT_EQ(a.ki.time, 0u);
+  EXPECT_EQ(a.ki.dwExtraInfo, 0u);
   ASSERT_EQ(sent_.batches[1].size(), 2u);
   EXPECT_EQ(sent_.batches[1][0].ki.wScan, 0x00E9);
   EXPECT_EQ(sent_.batches[1][0].ki.dwFlags, static_cast<DWORD>(KEYEVENTF_UNICODE));
   EXPECT_EQ(sent_.batches[1][1].ki.dwFlags, static_cast<DWORD>(KEYEVENTF_UNICODE | KEYEVENTF_KEYUP));
-  // Revoking lets the held key go.
+  // Left is a navigation key: extended, so that it does not read as the keypad's 4.
+  EXPECT_EQ(sent_.batches[2].at(0).ki.wVk, VK_LEFT);
+  EXPECT_EQ(sent_.batches[2].at(0).ki.wScan, 0x4B);
+  EXPECT_EQ(sent_.batches[2].at(0).ki.dwFlags, static_cast<DWORD>(KEYEVENTF_EXTENDEDKEY));
+  EXPECT_EQ(sent_.batches[3].at(0).ki.dwFlags, static_cast<DWORD>(KEYEVENTF_EXTENDEDKEY | KEYEVENTF_KEYUP));
+  // Revoking lets the held keys go, as keys with their scan codes.
   ASSERT_EQ(application_.Call("revoke", {}), "success");
-  ASSERT_EQ(sent_.batches.size(), 3u);
-  EXPECT_EQ(sent_.batches[2].at(0).ki.wVk, 0x41);
-  EXPECT_EQ(sent_.batches[2].at(0).ki.dwFlags, static_cast<DWORD>(KEYEVENTF_KEYUP));
+  ASSERT_EQ(sent_.batches.size(), 6u);
+  ASSERT_EQ(sent_.batches[5].size(), 2u);
+  EXPECT_EQ(sent_.batches[5][0].ki.wVk, VK_LEFT);
+  EXPECT_EQ(sent_.batches[5][0].ki.wScan, 0x4B);
+  EXPECT_EQ(sent_.batches[5][0].ki.dwFlags, static_cast<DWORD>(KEYEVENTF_EXTENDEDKEY | KEYEVENTF_KEYUP));
+  EXPECT_EQ(sent_.batches[5][1].ki.wVk, 'A');
+  EXPECT_EQ(sent_.batches[5][1].ki.wScan, 0x1E);
+  EXPECT_EQ(sent_.batches[5][1].ki.dwFlags, static_cast<DWORD>(KEYEVENTF_KEYUP));
+}
+
+TEST_F(DesktopServicesTest, EveryEmergencyChordIsHeldDuringAConsentAndLetGoWhenItEnds) {
+  ASSERT_EQ(TakenChords(probe_), 0);
+  const std::vector<std::pair<const char*, std::function<void()>>> endings = {
+      {"revoke",
+       [this] {
+         application_.Call("revoke", {{EncodableValue("sessionId"), EncodableValue("S")}});
+       }},
+      {"desktop suspend",
+       [this] {
+         application_.Call("suspend", {{EncodableValue("sessionId"), EncodableValue("S")}});
+       }},
+      {"emergency stop",
+       [this] {
+         PostMessageW(window_, WM_HOTKEY, EmergencyShiftHotKeyId, 0);
+         PumpUntil([this] { return !application_.sent.empty(); });
+       }},
+      {"failed gamepad consent",
+       [this] {
+         driver_.SetReportError(ERROR_ACCESS_DENIED);  // the attach's neutral report is refused
+         EXPECT_EQ(application_.Call("authorize", Event("G", {{"mode", EncodableValue("gamepad")}})),
+                   "error GAMEPAD_NOT_READY Enable the bundled gamepad driver first. No virtual controller was "
+                   "attached.");
+         driver_.SetReportError(ERROR_SUCCESS);
+       }},
+      {"teardown",
+       [this] {
+         SetWindowLongPtrW(window_, GWLP_USERDATA, 0);
+         services_.reset();
+       }},
+  };
+  for (const auto& [name, end] : endings) {
+    SCOPED_TRACE(name);
+    ASSERT_EQ(application_.Call("authorize", Event("S", {})), "success true");
+    EXPECT_EQ(TakenChords(probe_), 4);
+    end();
+    EXPECT_EQ(TakenChords(probe_), 0);
+  }
+}
+
+TEST_F(DesktopServicesTest, EachEmergencyChordsHotKeyEndsTheConsentAndNoOtherIdentifierIsTaken) {
+  // The identifiers beside the chords' own: the release timer's, and the next one after them.
+  for (const int other : {EmergencyHotKeyId - 1, ReleaseTimerId, EmergencyShiftWindowsHotKeyId + 1}) {
+    ASSERT_EQ(application_.Call("authorize", Event("S", {})), "success true");
+    EXPECT_FALSE(services_->HandleWindowMessage(WM_HOTKEY, static_cast<WPARAM>(other), 0)) << other;
+    EXPECT_EQ(application_.Call("input", Event("S", {{"type", EncodableValue("key")}, {"key", EncodableValue(0x41)}})),
+              "success")
+        << other;
+  }
+  EXPECT_TRUE(application_.sent.empty());
+  for (const int chord :
+       {EmergencyHotKeyId, EmergencyShiftHotKeyId, EmergencyWindowsHotKeyId, EmergencyShiftWindowsHotKeyId}) {
+    ASSERT_EQ(application_.Call("authorize", Event("S", {})), "success true");
+    EXPECT_TRUE(services_->HandleWindowMessage(WM_HOTKEY, static_cast<WPARAM>(chord), 0)) << chord;
+    EXPECT_EQ(application_.Call("input", Event("S", {{"type", EncodableValue("key")}, {"key", EncodableValue(0x41)}})),
+              "error NOT_AUTHORIZED No local approval")
+        << chord;
+  }
+  EXPECT_EQ(application_.MethodsSent("corvane/remote_input"),
+            (std::vector<std::string>{"emergencyStop", "emergencyStop", "emergencyStop", "emergencyStop"}));
+}
+
+TEST_F(DesktopServicesTest, OnlyTheReleaseTimerReachesTheWatchdog) {
+  ASSERT_EQ(application_.Call("authorize", Event("G", {{"mode", EncodableValue("gamepad")}})), "success true");
+  ASSERT_EQ(application_.Call("input", Event("G", {{"type", EncodableValue("gamepad")},
+                                                   {"buttons", EncodableValue(0x1000)},
+                                                   {"lt", EncodableValue(0)},
+                                                   {"rt", EncodableValue(0)},
+                                                   {"lx", EncodableValue(0)},
+                                                   {"ly", EncodableValue(0)},
+                                                   {"rx", EncodableValue(0)},
+                                                   {"ry", EncodableValue(0)}})),
+            "success");
+  now_ms_ += 501;
+  for (const int other : {EmergencyHotKeyId, ReleaseTimerId + 1}) {
+    EXPECT_FALSE(services_->HandleWindowMessage(WM_TIMER, static_cast<WPARAM>(other), 0)) << other;
+  }
+  EXPECT_EQ(Reports().size(), 2u) << "another timer ran the watchdog";
+  EXPECT_TRUE(services_->HandleWindowMessage(WM_TIMER, static_cast<WPARAM>(ReleaseTimerId), 0));
+  ASSERT_EQ(Reports().size(), 3u);
+  EXPECT_EQ(Reports().back(), GamepadState{});
 }
 
 TEST_F(DesktopServicesTest, TheReleaseTimerReachesTheWatchdog) {
@@ -403,14 +556,32 @@ TEST_F(DesktopServicesTest, AttentionFlashesTheTaskBarButtonThreeTimesUntilTheWi
   EXPECT_EQ(flashes_[0].dwTimeout, 0u);
 }
 
+TEST_F(DesktopServicesTest, ADroppedNameThatIsNotValidUtf16IsSkipped) {
+  // An unpaired surrogate has no UTF-8 form: converted anyway, it would name a file that does not exist.
+  const std::wstring unpaired = std::wstring(L"C:\\drop\\bad") + static_cast<wchar_t>(0xD800) + L".txt";
+  const std::wstring reversed =
+      std::wstring(L"C:\\drop\\") + static_cast<wchar_t>(0xDE00) + static_cast<wchar_t>(0xD83D) + L".txt";
+  EXPECT_TRUE(services_->HandleWindowMessage(
+      WM_DROPFILES, reinterpret_cast<WPARAM>(MakeDrop({unpaired, L"C:\\drop\\good.txt", reversed})), 0));
+  ASSERT_EQ(application_.sent.size(), 1u);
+  const auto call = flutter::StandardMethodCodec::GetInstance().DecodeMethodCall(application_.sent[0].second);
+  ASSERT_NE(call, nullptr);
+  EXPECT_EQ(std::get<EncodableMap>(*call->arguments()).at(EncodableValue("paths")),
+            EncodableValue(flutter::EncodableList{EncodableValue("C:\\drop\\good.txt")}));
+  application_.sent.clear();
+  EXPECT_TRUE(services_->HandleWindowMessage(WM_DROPFILES, reinterpret_cast<WPARAM>(MakeDrop({unpaired})), 0));
+  EXPECT_TRUE(application_.sent.empty()) << "nothing usable was dropped";
+}
+
 TEST_F(DesktopServicesTest, AnEmptyDropSendsNothingAndIsStillTaken) {
   EXPECT_TRUE(services_->HandleWindowMessage(WM_DROPFILES, reinterpret_cast<WPARAM>(MakeDrop({})), 0));
   EXPECT_TRUE(application_.sent.empty());
 }
 
 TEST_F(DesktopServicesTest, TeardownInFullScreenRestoresTheWindow) {
-  HWND framed = CreateWindowExW(0, L"CorvaneDesktopServicesTest", L"framed", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 100, 100,
-                                640, 480, nullptr, nullptr, GetModuleHandleW(nullptr), nullptr);
+  HWND framed =
+      CreateWindowExW(0, L"CorvaneDesktopServicesTest", L"framed", WS_OVERLAPPEDWINDOW | WS_VISIBLE | WS_CLIPCHILDREN,
+                      100, 100, 640, 480, nullptr, nullptr, GetModuleHandleW(nullptr), nullptr);
   ASSERT_NE(framed, nullptr);
   RECT before{};
   GetWindowRect(framed, &before);
@@ -422,7 +593,8 @@ TEST_F(DesktopServicesTest, TeardownInFullScreenRestoresTheWindow) {
     RECT full{};
     GetWindowRect(framed, &full);
     EXPECT_EQ(full.right - full.left, GetSystemMetrics(SM_CXSCREEN));
-    EXPECT_EQ(GetWindowLongPtrW(framed, GWL_STYLE) & WS_CAPTION, 0);
+    // Exactly the frame goes: caption, system menu, sizing border, minimise and maximise boxes.
+    EXPECT_EQ(GetWindowLongPtrW(framed, GWL_STYLE), style & ~static_cast<LONG_PTR>(0x00CF0000));
   }
   RECT after{};
   GetWindowRect(framed, &after);
@@ -435,6 +607,65 @@ TEST_F(DesktopServicesTest, TeardownInFullScreenRestoresTheWindow) {
 TEST_F(DesktopServicesTest, ADriverAnsweringOnTheBusNeedsNoInstallerAtAll) {
   // No installer lies beside the test executable: only a driver that answers makes this a success.
   EXPECT_EQ(application_.Call("installGamepadDriver", {}), "success");
+}
+
+TEST_F(DesktopServicesTest, FullScreenOfAWindowWhoseQueriesFailAnswersSuccessAndChangesNothing) {
+  HWND gone = CreateWindowExW(0, L"CorvaneDesktopServicesTest", L"gone", WS_OVERLAPPEDWINDOW, 0, 0, 10, 10, nullptr,
+                              nullptr, GetModuleHandleW(nullptr), nullptr);
+  ASSERT_TRUE(DestroyWindow(gone));
+  const HWND foreground = GetForegroundWindow();
+  const LONG_PTR foreground_style = foreground != nullptr ? GetWindowLongPtrW(foreground, GWL_STYLE) : 0;
+  {
+    Application application;
+    DesktopServices services(&application, gone, {});
+    EXPECT_EQ(application.Call("gamepadFullscreen", {{EncodableValue("enabled"), EncodableValue(true)}}), "success");
+    EXPECT_EQ(application.Call("gamepadFullscreen", {{EncodableValue("enabled"), EncodableValue(false)}}), "success");
+    EXPECT_EQ(application.Call("gamepadFullscreen", {{EncodableValue("enabled"), EncodableValue(true)}}), "success");
+  }
+  if (foreground != nullptr) {
+    EXPECT_EQ(GetWindowLongPtrW(foreground, GWL_STYLE), foreground_style);
+  }
+}
+
+// "readGamepads" through the services: the pads' values only while the host's window is in front, and
+// the layout the call asks for.
+TEST_F(DesktopServicesTest, GamepadsShowTheirValuesOnlyWhileTheHostWindowIsInFront) {
+  const auto make_window = [](const wchar_t* title) {
+    return CreateWindowExW(0, L"CorvaneDesktopServicesTest", title, WS_OVERLAPPEDWINDOW | WS_VISIBLE, 50, 50, 300, 200,
+                           nullptr, nullptr, GetModuleHandleW(nullptr), nullptr);
+  };
+  const HWND host = make_window(L"host");
+  const HWND other = make_window(L"other");
+  ASSERT_NE(host, nullptr);
+  ASSERT_NE(other, nullptr);
+  auto api = std::make_unique<corvane::client::testing::FakeGamepadApi>();
+  api->joystick_count = 1;
+  api->AddJoystick(0, L"Pad").position.dwButtons = 0x0001;  // button 1
+  DesktopServicesSeams seams;
+  seams.now_ms = [this] { return now_ms_; };
+  seams.gamepad_api = std::move(api);
+  Application application;
+  DesktopServices services(&application, host, std::move(seams));
+  // The buttons of the one pad, and the "foreground" flag, of one "readGamepads".
+  const auto read = [&application](bool playstation) {
+    EXPECT_EQ(application.Call("readGamepads", {{EncodableValue("playstationLayout"), EncodableValue(playstation)}}),
+              "success");
+    const auto& result = std::get<EncodableMap>(application.last_value);
+    const auto& devices = std::get<flutter::EncodableList>(result.at(EncodableValue("devices")));
+    EXPECT_EQ(devices.size(), 1u);
+    const auto& device = std::get<EncodableMap>(devices.at(0));
+    return std::make_pair(std::get<bool>(result.at(EncodableValue("foreground"))),
+                          std::get<std::int32_t>(device.at(EncodableValue("buttons"))));
+  };
+  SetForegroundWindow(host);
+  ASSERT_EQ(GetForegroundWindow(), host);
+  EXPECT_EQ(read(false), std::make_pair(true, 0x8000));  // button 1 is Y
+  EXPECT_EQ(read(true), std::make_pair(true, 0x4000));   // and X in the PlayStation layout
+  SetForegroundWindow(other);
+  ASSERT_EQ(GetForegroundWindow(), other);
+  EXPECT_EQ(read(false), std::make_pair(false, 0));
+  DestroyWindow(other);
+  DestroyWindow(host);
 }
 
 }  // namespace
