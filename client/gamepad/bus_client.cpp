@@ -338,9 +338,10 @@ BusResult SubmitReport(BusConnection* connection, const BusTarget* target, const
   if (target->serial == 0) {
     return BusResult::kInvalidTarget;
   }
+  // A report the driver did not take is lost input, whatever the error: the caller must know.
   const DWORD error = SendRecord(connection->io, connection->device, BusIoControl::kSubmitReport,
                                  SubmitReportRecord(target->serial, report));
-  return error == ERROR_ACCESS_DENIED ? BusResult::kInvalidTarget : BusResult::kSuccess;
+  return error == ERROR_SUCCESS ? BusResult::kSuccess : BusResult::kInvalidTarget;
 }
 
 std::array<std::uint8_t, kNotificationDataSize> ReadTargetOutput(BusConnection& connection, const BusTarget& target) {

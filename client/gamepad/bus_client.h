@@ -108,7 +108,8 @@ BusResult PlugIn(BusConnection* connection, BusTarget* target);
 BusResult Unplug(BusConnection* connection, BusTarget* target);
 // Takes `target` out of the connection's slots (if `connection` is given) and frees it.
 void FreeTarget(BusConnection* connection, std::unique_ptr<BusTarget> target);
-// Sends one report for `target` and waits until the driver took it.
+// Sends one report for `target` and waits until the driver took it; any failure of the request
+// (refused when issued, or completed with an error) gives kInvalidTarget.
 BusResult SubmitReport(BusConnection* connection, const BusTarget* target, const GamepadState& report);
 // The last driver output of `target`, read under the slot lock.
 std::array<std::uint8_t, kNotificationDataSize> ReadTargetOutput(BusConnection& connection, const BusTarget& target);

@@ -26,21 +26,25 @@ bool VirtualGamepad::Send(const GamepadState& state) {
 }
 
 bool VirtualGamepad::Attach() {
-  if (target_ != nullptr) {
-    return connection_ != nullptr && Send(GamepadState{});
+  if (target_ == nullptr) {
+    Release();
+    connection_ = AllocateConnection(*io_);
+    if (connection_ == nullptr || Connect(connection_.get()) != BusResult::kSuccess) {
+      Release();
+      return false;
+    }
+    target_ = AllocateTarget();
+    if (target_ == nullptr || PlugIn(connection_.get(), target_.get()) != BusResult::kSuccess) {
+      Release();
+      return false;
+    }
   }
-  Release();
-  connection_ = AllocateConnection(*io_);
-  if (connection_ == nullptr || Connect(connection_.get()) != BusResult::kSuccess) {
+  // A controller that does not take the neutral report would lose every report after it: let it go.
+  if (!Send(GamepadState{})) {
     Release();
     return false;
   }
-  target_ = AllocateTarget();
-  if (target_ == nullptr || PlugIn(connection_.get(), target_.get()) != BusResult::kSuccess) {
-    Release();
-    return false;
-  }
-  return Send(GamepadState{});
+  return true;
 }
 
 bool VirtualGamepad::SubmitReport(const GamepadState& state) {

@@ -22,7 +22,8 @@ class VirtualGamepad : public VirtualController {
   VirtualGamepad(const VirtualGamepad&) = delete;
   VirtualGamepad& operator=(const VirtualGamepad&) = delete;
 
-  // Connects and plugs a controller in, or re-sends a neutral report to the one plugged in.
+  // Connects and plugs a controller in, or re-sends a neutral report to the one plugged in; when
+  // anything fails, including that neutral report, nothing stays attached.
   bool Attach() override;
   // Sends one report; the watchdog counts from it.
   bool SubmitReport(const GamepadState& state) override;

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <memory>
 #include <random>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -213,17 +214,24 @@ TEST_F(BusTest, WaitReadyFailingOtherwiseGivesTheSerialBack) {
   FreeTarget(connection.get(), std::move(target));
 }
 
-TEST_F(BusTest, OnlyAccessDeniedFailsAReport) {
+TEST_F(BusTest, AnyReportTheDriverDoesNotTakeIsAnInvalidTarget) {
   auto connection = Connected();
   auto target = AllocateTarget();
   ASSERT_EQ(PlugIn(connection.get(), target.get()), BusResult::kSuccess);
   EXPECT_EQ(SubmitReport(connection.get(), target.get(), Pressed()), BusResult::kSuccess);
   EXPECT_EQ(driver_.Requests().back().input,
             (std::vector<std::uint8_t>{20, 0, 0, 0, 1, 0, 0, 0, 0x01, 0x10, 0, 200, 0x20, 0xD1, 0, 0, 0, 0, 0, 0}));
-  driver_.SetReportError(ERROR_ACCESS_DENIED);
-  EXPECT_EQ(SubmitReport(connection.get(), target.get(), Pressed()), BusResult::kInvalidTarget);
-  driver_.SetReportError(ERROR_GEN_FAILURE);
-  EXPECT_EQ(SubmitReport(connection.get(), target.get(), Pressed()), BusResult::kSuccess);
+  for (const DWORD error : {DWORD{ERROR_ACCESS_DENIED}, DWORD{ERROR_GEN_FAILURE}, DWORD{ERROR_DEVICE_NOT_CONNECTED}}) {
+    for (const bool when_issued : {false, true}) {
+      SCOPED_TRACE("error " + std::to_string(error) + (when_issued ? " when issued" : " on completion"));
+      driver_.SetReportError(error, when_issued);
+      EXPECT_EQ(SubmitReport(connection.get(), target.get(), Pressed()), BusResult::kInvalidTarget);
+    }
+  }
+  EXPECT_EQ(driver_.Count(kSubmitReport), 7u);
+  driver_.SetReportError(ERROR_SUCCESS);
+  EXPECT_EQ(SubmitReport(connection.get(), target.get(), GamepadState{}), BusResult::kSuccess);
+  EXPECT_EQ(driver_.Reports(1), (std::vector<GamepadState>{Pressed(), GamepadState{}}));
   FreeTarget(connection.get(), std::move(target));
 }
 
@@ -394,14 +402,74 @@ TEST_F(VirtualGamepadTest, ADriverWithoutWaitReadyStillGivesAController) {
   EXPECT_TRUE(pad_->SubmitReport(Pressed()));
 }
 
-TEST_F(VirtualGamepadTest, AReportDeniedByTheDriverIsRefused) {
+TEST_F(VirtualGamepadTest, AReportTheDriverDoesNotTakeIsRefused) {
   EXPECT_FALSE(pad_->SubmitReport(Pressed()));
   EXPECT_TRUE(driver_.Requests().empty());
   ASSERT_TRUE(pad_->Attach());
+  pad_->Neutralize();
+  const std::size_t sent = driver_.Count(kSubmitReport);
   driver_.SetReportError(ERROR_ACCESS_DENIED);
   EXPECT_FALSE(pad_->SubmitReport(Pressed()));
+  driver_.SetReportError(ERROR_GEN_FAILURE);
+  EXPECT_FALSE(pad_->SubmitReport(Pressed()));
+  driver_.SetReportError(ERROR_DEVICE_NOT_CONNECTED, true);
+  EXPECT_FALSE(pad_->SubmitReport(Pressed()));
+  EXPECT_EQ(driver_.Count(kSubmitReport), sent + 3);
+  // A report that did not arrive leaves nothing for the watchdog to take back.
+  TickUntil(now_ + 2000);
+  EXPECT_EQ(driver_.Count(kSubmitReport), sent + 3);
   driver_.SetReportError(ERROR_SUCCESS);
   EXPECT_TRUE(pad_->SubmitReport(Pressed()));
+}
+
+TEST_F(VirtualGamepadTest, ANeutralReportTheDriverDoesNotTakeFailsTheAttachAndLeavesNothing) {
+  for (const bool when_issued : {false, true}) {
+    SCOPED_TRACE(when_issued ? "refused when issued" : "failed on completion");
+    driver_.SetReportError(ERROR_DEVICE_NOT_CONNECTED, when_issued);
+    EXPECT_FALSE(pad_->Attach());
+    EXPECT_TRUE(driver_.Plugged().empty());
+    EXPECT_EQ(driver_.OpenDevices(), 0);
+    const std::size_t requests = driver_.Requests().size();
+    EXPECT_FALSE(pad_->SubmitReport(Pressed()));
+    pad_->WatchdogTick();
+    EXPECT_EQ(driver_.Requests().size(), requests);
+  }
+  EXPECT_EQ(driver_.Count(kUnplug), 2u);
+  driver_.SetReportError(ERROR_SUCCESS);
+  ASSERT_TRUE(pad_->Attach());
+  EXPECT_EQ(driver_.Plugged(), (std::set<std::uint32_t>{1}));
+}
+
+TEST_F(VirtualGamepadTest, ARenewalWhoseNeutralReportFailsLetsTheControllerGo) {
+  ASSERT_TRUE(pad_->Attach());
+  driver_.SetReportError(ERROR_GEN_FAILURE);
+  EXPECT_FALSE(pad_->Attach());
+  EXPECT_EQ(driver_.Count(kPlugIn), 1u);
+  EXPECT_TRUE(driver_.Plugged().empty());
+  EXPECT_EQ(driver_.OpenDevices(), 0);
+}
+
+TEST_F(VirtualGamepadTest, NeutralReportsTheDriverDoesNotTakeStopNothing) {
+  ASSERT_TRUE(pad_->Attach());
+  ASSERT_TRUE(pad_->SubmitReport(Pressed()));
+  driver_.SetReportError(ERROR_GEN_FAILURE);
+  const std::size_t sent = driver_.Count(kSubmitReport);
+  now_ += 501;
+  pad_->WatchdogTick();
+  EXPECT_EQ(driver_.Count(kSubmitReport), sent + 1);
+  // Tried once: the watchdog does not keep trying.
+  TickUntil(now_ + 2000);
+  EXPECT_EQ(driver_.Count(kSubmitReport), sent + 1);
+  pad_->Neutralize();
+  EXPECT_EQ(driver_.Count(kSubmitReport), sent + 2);
+  EXPECT_EQ(driver_.Plugged(), (std::set<std::uint32_t>{1}));
+  pad_->Release();
+  const auto codes = driver_.Codes();
+  ASSERT_GE(codes.size(), 2u);
+  EXPECT_EQ(codes[codes.size() - 2], kSubmitReport);
+  EXPECT_EQ(codes.back(), kUnplug);
+  EXPECT_TRUE(driver_.Plugged().empty());
+  EXPECT_EQ(driver_.OpenDevices(), 0);
 }
 
 TEST_F(VirtualGamepadTest, SilenceAfterAReportGivesExactlyOneNeutralReport) {

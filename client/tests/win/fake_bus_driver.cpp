@@ -96,9 +96,10 @@ void FakeBusDriver::SetWaitReadyError(DWORD error) {
   wait_ready_error_ = error;
 }
 
-void FakeBusDriver::SetReportError(DWORD error) {
+void FakeBusDriver::SetReportError(DWORD error, bool when_issued) {
   const std::lock_guard<std::mutex> lock(lock_);
   report_error_ = error;
+  report_when_issued_ = when_issued;
 }
 
 void FakeBusDriver::SetUnplugError(DWORD error) {
@@ -414,7 +415,7 @@ FakeBusDriver::Outcome FakeBusDriver::Serve(std::size_t interface_index, DWORD c
         return malformed("report for a serial that is not plugged in");
       }
       if (report_error_ != ERROR_SUCCESS) {
-        return {report_error_, false};
+        return {report_error_, report_when_issued_};
       }
       GamepadState report;
       report.buttons = U16(input, 8);

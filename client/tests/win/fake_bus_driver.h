@@ -60,8 +60,8 @@ class FakeBusDriver {
   void RefuseAllSerials();
   // Wait-ready requests complete with `error` (ERROR_SUCCESS: accepted).
   void SetWaitReadyError(DWORD error);
-  // Report requests complete with `error`.
-  void SetReportError(DWORD error);
+  // Report requests complete with `error`; with `when_issued` they are refused at once with it.
+  void SetReportError(DWORD error, bool when_issued = false);
   // Unplug requests complete with `error`.
   void SetUnplugError(DWORD error);
   // Runs on the caller's thread when an unplug request arrives, before it completes.
@@ -134,6 +134,7 @@ class FakeBusDriver {
   bool refuse_all_serials_ = false;
   DWORD wait_ready_error_ = ERROR_SUCCESS;
   DWORD report_error_ = ERROR_SUCCESS;
+  bool report_when_issued_ = false;
   DWORD unplug_error_ = ERROR_SUCCESS;
   std::function<void(std::uint32_t)> unplug_hook_;
   bool hold_cancellation_ = false;
