@@ -225,16 +225,34 @@ TEST(MapJoystick, PositionsOutsideTheRangeAreClamped) {
 }
 
 TEST(MapJoystick, AnAxisWithoutARangeReadsZero) {
-  JoystickCaps caps = FullRange(kJoystickHasZ | kJoystickHasR);
-  caps.x_min = 500;
-  caps.x_max = 500;  // min = max
-  caps.y_min = 600;
-  caps.y_max = 100;  // min > max
-  caps.z_min = 65535;
-  caps.z_max = 0;
-  JoystickPosition position;  // everything at 0, far from any centre
-  position.r = 32767;
-  EXPECT_EQ(MapJoystick(position, caps, false), GamepadState{});
+  struct Axis {
+    const char* name;
+    std::uint32_t JoystickCaps::*min;
+    std::uint32_t JoystickCaps::*max;
+    std::uint32_t JoystickPosition::*position;
+  };
+  const Axis axes[] = {
+      {"X", &JoystickCaps::x_min, &JoystickCaps::x_max, &JoystickPosition::x},
+      {"Y", &JoystickCaps::y_min, &JoystickCaps::y_max, &JoystickPosition::y},
+      {"Z", &JoystickCaps::z_min, &JoystickCaps::z_max, &JoystickPosition::z},
+      {"R", &JoystickCaps::r_min, &JoystickCaps::r_max, &JoystickPosition::r},
+  };
+  // Empty (min = max) and reversed (min > max); the reversed ones would wrap to a huge span.
+  const std::pair<std::uint32_t, std::uint32_t> ranges[] = {{500, 500}, {600, 100}, {65535, 0}};
+  for (const Axis& axis : axes) {
+    for (const auto& [low, high] : ranges) {
+      // The other axes are centred over their full ranges, so the whole state must be neutral.
+      JoystickCaps caps = FullRange(kJoystickHasZ | kJoystickHasR);
+      caps.*axis.min = low;
+      caps.*axis.max = high;
+      for (const std::uint32_t at : {std::uint32_t{0}, low, high, std::uint32_t{65535}}) {
+        JoystickPosition position = Centred();
+        position.*axis.position = at;
+        EXPECT_EQ(MapJoystick(position, caps, false), GamepadState{})
+            << axis.name << " over " << low << ".." << high << " at " << at;
+      }
+    }
+  }
 }
 
 TEST(MapJoystick, ZAndROnlyWithTheirCapabilities) {
