@@ -108,6 +108,25 @@ void CancelAndCollect(BusDeviceIo& io, HANDLE device, OVERLAPPED* overlapped) {
   }
 }
 
+// Waits for the outstanding await-output request or the stop event. A failed wait leaves the
+// request out with this OVERLAPPED, so it is waited for again rather than another issued; each
+// failed wait counts in `failures`. Returns what woke it, or WAIT_FAILED once the bound is reached.
+DWORD WaitForRequestOrStop(const BusConnection& connection, HANDLE request_event, int& failures) {
+  const HANDLE waits[2] = {connection.stop_event, request_event};
+  for (;;) {
+    const DWORD woken = WaitForMultipleObjects(2, waits, FALSE, INFINITE);
+    if (woken == WAIT_OBJECT_0 || woken == WAIT_OBJECT_0 + 1) {
+      return woken;
+    }
+    if (++failures >= kNotificationFailureLimit) {
+      return WAIT_FAILED;
+    }
+  }
+}
+
+// Keeps one await-output request out until stopped. Failures with no output between them are
+// counted; at the bound the thread ends, so that a driver failing every request does not keep a
+// core busy for as long as the connection lives.
 DWORD WINAPI NotificationThread(LPVOID parameter) {
   auto& connection = *static_cast<BusConnection*>(parameter);
   BusDeviceIo& io = connection.io;
@@ -115,39 +134,40 @@ DWORD WINAPI NotificationThread(LPVOID parameter) {
   if (request_event == nullptr) {
     return 0;
   }
-  bool running = true;
-  while (running) {
+  int failures = 0;
+  while (failures < kNotificationFailureLimit) {
     std::array<std::uint8_t, 72> record = AwaitOutputRecord();
     OVERLAPPED overlapped{};
     overlapped.hEvent = request_event;
-    io.DeviceIoControl(connection.device, BusIoControl::kAwaitOutput, record.data(), static_cast<DWORD>(record.size()),
-                       record.data(), static_cast<DWORD>(record.size()), nullptr, &overlapped);
-    for (;;) {
-      const HANDLE waits[2] = {connection.stop_event, request_event};
-      const DWORD woken = WaitForMultipleObjects(2, waits, FALSE, INFINITE);
-      if (woken == WAIT_OBJECT_0) {
-        CancelAndCollect(io, connection.device, &overlapped);
-        running = false;
-        break;
-      }
-      if (woken != WAIT_OBJECT_0 + 1) {
-        // The request is still out with this OVERLAPPED: wait again rather than issue another.
-        continue;
-      }
-      DWORD transferred = 0;
-      if (io.GetOverlappedResult(connection.device, &overlapped, &transferred, FALSE)) {
-        DeliverNotification(connection, record);
-      } else {
-        const DWORD error = GetLastError();
-        if (error == ERROR_INVALID_PARAMETER || error == ERROR_OPERATION_ABORTED) {
-          running = false;
-        } else if (error == ERROR_IO_INCOMPLETE) {
-          CancelAndCollect(io, connection.device, &overlapped);
-          running = false;
-        }
-      }
+    if (!io.DeviceIoControl(connection.device, BusIoControl::kAwaitOutput, record.data(),
+                            static_cast<DWORD>(record.size()), record.data(), static_cast<DWORD>(record.size()),
+                            nullptr, &overlapped) &&
+        GetLastError() != ERROR_IO_PENDING) {
+      // Refused when issued: nothing will ever signal its event.
+      ++failures;
+      continue;
+    }
+    if (WaitForRequestOrStop(connection, request_event, failures) != WAIT_OBJECT_0 + 1) {
+      // Stopped, or the waits keep failing: the request must land before its record and OVERLAPPED
+      // go with this frame.
+      CancelAndCollect(io, connection.device, &overlapped);
       break;
     }
+    DWORD transferred = 0;
+    if (io.GetOverlappedResult(connection.device, &overlapped, &transferred, FALSE)) {
+      failures = 0;
+      DeliverNotification(connection, record);
+      continue;
+    }
+    const DWORD error = GetLastError();
+    if (error == ERROR_INVALID_PARAMETER || error == ERROR_OPERATION_ABORTED) {
+      break;
+    }
+    if (error == ERROR_IO_INCOMPLETE) {
+      CancelAndCollect(io, connection.device, &overlapped);
+      break;
+    }
+    ++failures;
   }
   CloseHandle(request_event);
   return 0;

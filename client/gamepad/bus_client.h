@@ -45,6 +45,10 @@ class BusDeviceIo {
 // The real device: SetupDi discovery, CreateFileW, DeviceIoControl and friends.
 std::unique_ptr<BusDeviceIo> SystemBusDeviceIo();
 
+// Failed await-output requests or waits in a row, with no output between, that end the notification thread.
+// Five: retries follow at once, so a few ride out a stray error and more would only spin longer.
+inline constexpr int kNotificationFailureLimit = 5;
+
 // Target states.
 enum class BusTargetState : std::uint8_t {
   kNone = 0,
@@ -82,7 +86,7 @@ struct BusConnection {
 
   BusDeviceIo& io;                       // the seam every device call goes through
   HANDLE device = INVALID_HANDLE_VALUE;  // open while connected
-  HANDLE notification_thread = nullptr;  // runs while connected
+  HANDLE notification_thread = nullptr;  // runs while connected, unless the driver keeps failing it
   HANDLE stop_event = nullptr;           // manual reset; ends the notification thread
   // Guards `slots` and the output of the targets in them: the notification thread reads a slot and
   // writes into its target while holding it, and a target leaves its slot under it before it is

@@ -28,6 +28,12 @@ constexpr DWORD kCheckVersion = 0x002AA00C;
 constexpr DWORD kWaitReady = 0x002AA010;
 constexpr DWORD kSubmitReport = 0x002AA808;
 constexpr DWORD kBounded = 10000;
+// The notification thread's bound on failures in a row, as a count of requests.
+constexpr auto kBound = static_cast<std::size_t>(kNotificationFailureLimit);
+static_assert(kBound >= 2, "a success between failures needs room below the bound");
+// More failing requests than any bound: a thread that does not stop at the bound is left waiting on
+// a request that stays out, and the number of requests shows it.
+constexpr std::size_t kEveryRequest = 1000;
 
 GamepadState Pressed() {
   GamepadState state;
@@ -287,6 +293,60 @@ TEST_F(BusTest, OtherNotificationResultsIssueTheNextRequest) {
   Notify(0, 0x33);
   Disconnect(connection.get());
   EXPECT_EQ(driver_.NotificationRequests(), 5u);
+}
+
+TEST_F(BusTest, NotificationRequestsFailingAtOnceEndTheThreadAtTheBound) {
+  driver_.FailNotificationsAtOnce(ERROR_GEN_FAILURE, kEveryRequest);
+  auto connection = Connected();
+  ASSERT_TRUE(ThreadEnded(*connection));
+  EXPECT_EQ(driver_.NotificationRequests(), kBound);
+  EXPECT_EQ(driver_.Cancellations(), 0u);
+  Disconnect(connection.get());
+  EXPECT_EQ(connection->notification_thread, nullptr);
+  EXPECT_EQ(driver_.OpenDevices(), 0);
+}
+
+TEST_F(BusTest, NotificationRequestsRefusedWhenIssuedEndTheThreadAtTheBound) {
+  driver_.RefuseNotifications(ERROR_DEVICE_NOT_CONNECTED, kEveryRequest);
+  auto connection = Connected();
+  ASSERT_TRUE(ThreadEnded(*connection));
+  EXPECT_EQ(driver_.NotificationRequests(), kBound);
+  EXPECT_EQ(driver_.Cancellations(), 0u);
+  Disconnect(connection.get());
+  EXPECT_EQ(connection->notification_thread, nullptr);
+  EXPECT_EQ(driver_.OpenDevices(), 0);
+}
+
+TEST_F(BusTest, OutputBetweenFailuresStartsTheCountAgain) {
+  driver_.FailNotificationsAtOnce(ERROR_GEN_FAILURE, kBound - 1);
+  auto connection = Connected();
+  // One failure short of the bound, the thread issues another request, which stays out.
+  ASSERT_TRUE(driver_.WaitForNotificationRequests(kBound));
+  // Output, then failures of the other kind: both kinds count alike, from zero again.
+  driver_.RefuseNotifications(ERROR_GEN_FAILURE, kEveryRequest);
+  driver_.CompleteNotification(7, Data(0x11));
+  ASSERT_TRUE(ThreadEnded(*connection));
+  EXPECT_EQ(driver_.NotificationRequests(), 2 * kBound);
+  Disconnect(connection.get());
+  EXPECT_EQ(driver_.OpenDevices(), 0);
+}
+
+TEST_F(BusTest, WaitsThatKeepFailingEndTheThreadOnceItsRequestIsCollected) {
+  driver_.AddInterface();
+  auto connection = AllocateConnection(*io_);
+  const HANDLE stop_event = connection->stop_event;
+  // No handle has this value: every wait of the thread fails while its request is out.
+  connection->stop_event = reinterpret_cast<HANDLE>(static_cast<ULONG_PTR>(0x7FFFFF00));
+  ASSERT_EQ(Connect(connection.get()), BusResult::kSuccess);
+  const bool ended = ThreadEnded(*connection);
+  connection->stop_event = stop_event;
+  ASSERT_TRUE(ended);
+  // The request was out all along: waited for again, never issued again, then cancelled and
+  // collected (the fake reports a device closed under an uncollected request).
+  EXPECT_EQ(driver_.NotificationRequests(), 1u);
+  EXPECT_EQ(driver_.Cancellations(), 1u);
+  Disconnect(connection.get());
+  EXPECT_EQ(driver_.OpenDevices(), 0);
 }
 
 TEST_F(BusTest, NotificationsReachATargetOnlyWhileItIsInItsSlot) {

@@ -173,6 +173,20 @@ void FakeBusDriver::SignalNotificationEarly() {
   SetEvent(notification_->hEvent);
 }
 
+void FakeBusDriver::FailNotificationsAtOnce(DWORD error, std::size_t count) {
+  const std::lock_guard<std::mutex> lock(lock_);
+  notification_failures_left_ = count;
+  notification_failure_ = error;
+  notification_failure_when_issued_ = false;
+}
+
+void FakeBusDriver::RefuseNotifications(DWORD error, std::size_t count) {
+  const std::lock_guard<std::mutex> lock(lock_);
+  notification_failures_left_ = count;
+  notification_failure_ = error;
+  notification_failure_when_issued_ = true;
+}
+
 void FakeBusDriver::CompleteOutstanding(DWORD error, DWORD bytes) {
   notification_->Internal = error;
   notification_->InternalHigh = bytes;
@@ -327,12 +341,23 @@ BOOL FakeBusDriver::DeviceIoControl(HANDLE device, DWORD code, void* input, DWOR
     if (notification_out_ || notification_uncollected_) {
       Fault("a second notification request while one is out");
     }
+    ++notification_requests_;
+    changed_.notify_all();
+    const bool fails = notification_failures_left_ > 0;
+    if (fails) {
+      --notification_failures_left_;
+      if (notification_failure_when_issued_) {
+        SetLastError(notification_failure_);
+        return FALSE;
+      }
+    }
     notification_ = overlapped;
     notification_record_ = static_cast<std::uint8_t*>(output);
     notification_out_ = true;
     notification_uncollected_ = true;
-    ++notification_requests_;
-    changed_.notify_all();
+    if (fails) {
+      CompleteOutstanding(notification_failure_, 0);
+    }
     SetLastError(ERROR_IO_PENDING);
     return FALSE;
   }

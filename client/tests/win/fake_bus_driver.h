@@ -3,7 +3,8 @@
 // checks every request record byte for byte, keeps the bus's plugged serials and the reports each
 // one got, and completes requests through their OVERLAPPED and event as a driver does: ordinary
 // requests pend (ERROR_IO_PENDING) and are completed at once, refused serials fail at once, and the
-// notification request stays out until the test completes, fails or cancels it.
+// notification request stays out until the test completes, fails or cancels it (or, for a counted
+// number of requests, fails at once or is refused when issued).
 
 #include <windows.h>
 
@@ -82,6 +83,11 @@ class FakeBusDriver {
   void FailNotification(DWORD error);
   // Signals the notification request's event while the request is still out.
   void SignalNotificationEarly();
+  // The next `count` notification requests pend and complete at once with `error`, as from a driver
+  // that fails every one of them; later ones stay out as usual.
+  void FailNotificationsAtOnce(DWORD error, std::size_t count);
+  // The next `count` notification requests are refused when issued with `error`.
+  void RefuseNotifications(DWORD error, std::size_t count);
   // Waits (bounded) until the device handle is closed; false on time-out.
   bool WaitForDeviceClosed(DWORD milliseconds);
 
@@ -154,6 +160,10 @@ class FakeBusDriver {
   bool notification_out_ = false;
   bool notification_uncollected_ = false;
   std::size_t notification_requests_ = 0;
+  // The counted failures of the next notification requests.
+  std::size_t notification_failures_left_ = 0;
+  DWORD notification_failure_ = ERROR_SUCCESS;
+  bool notification_failure_when_issued_ = false;
   std::size_t cancellations_ = 0;
   bool device_closed_ = false;
 
