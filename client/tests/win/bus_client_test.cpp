@@ -413,6 +413,19 @@ class VirtualGamepadTest : public BusTest {
   std::unique_ptr<VirtualGamepad> pad_ = std::make_unique<VirtualGamepad>(driver_.Seam(), [this] { return now_; });
 };
 
+// The values the next 64 new handles get. Wine hands out the lowest free slots of the process's
+// handle table (and reports no handle count), so a handle left open among them changes this list.
+std::vector<HANDLE> FreeHandleSlots() {
+  std::vector<HANDLE> handles;
+  for (int i = 0; i < 64; ++i) {
+    handles.push_back(CreateEventW(nullptr, FALSE, FALSE, nullptr));
+  }
+  for (const HANDLE handle : handles) {
+    CloseHandle(handle);
+  }
+  return handles;
+}
+
 TEST_F(VirtualGamepadTest, AttachPlugsInOneControllerAndSendsANeutralReport) {
   ASSERT_TRUE(pad_->Attach());
   EXPECT_EQ(driver_.Codes(), (std::vector<DWORD>{kCheckVersion, kPlugIn, kWaitReady, kSubmitReport}));
@@ -434,7 +447,9 @@ TEST_F(VirtualGamepadTest, AttachWhileAttachedOnlyResendsANeutralReport) {
 TEST_F(VirtualGamepadTest, NoDriverMeansNoControllerAndNoReports) {
   FakeBusDriver empty;
   VirtualGamepad pad(empty.Seam(), [] { return std::uint64_t{1000}; });
+  const std::vector<HANDLE> before = FreeHandleSlots();
   EXPECT_FALSE(pad.Attach());
+  EXPECT_EQ(FreeHandleSlots(), before) << "the failed attach keeps its connection";
   EXPECT_FALSE(pad.ProbeReady());
   EXPECT_FALSE(pad.SubmitReport(Pressed()));
   pad.Neutralize();
@@ -596,19 +611,6 @@ TEST_F(VirtualGamepadTest, ProbeReadyConnectsAndLetsGo) {
   EXPECT_EQ(driver_.Codes(), std::vector<DWORD>{kCheckVersion});
   EXPECT_EQ(driver_.OpenDevices(), 0);
   EXPECT_EQ(driver_.Cancellations(), 1u);
-}
-
-// The values the next 64 new handles get. Wine hands out the lowest free slots of the process's
-// handle table (and reports no handle count), so a handle left open among them changes this list.
-std::vector<HANDLE> FreeHandleSlots() {
-  std::vector<HANDLE> handles;
-  for (int i = 0; i < 64; ++i) {
-    handles.push_back(CreateEventW(nullptr, FALSE, FALSE, nullptr));
-  }
-  for (const HANDLE handle : handles) {
-    CloseHandle(handle);
-  }
-  return handles;
 }
 
 TEST_F(VirtualGamepadTest, AttachAndReleaseLeaveNoHandlesBehind) {
