@@ -15,7 +15,7 @@ enum class BusResult : std::uint32_t {
   kSuccess = 0x20000000,
   kBusNotFound = 0xE0000001,    // bus not found, or bus handle not open
   kNoFreeSerial = 0xE0000002,   // the driver accepted no serial number
-  kInvalidTarget = 0xE0000003,  // null target, no serial, or access denied by the driver
+  kInvalidTarget = 0xE0000003,  // null target, no serial, or a report the driver did not take
   kUnplugFailed = 0xE0000004,   // the driver refused the unplug request
   kTargetAlreadyConnected = 0xE0000005,
   kTargetNotInitialised = 0xE0000006,

@@ -294,7 +294,7 @@ TEST_F(DesktopServicesTest, EveryEmergencyChordIsHeldDuringAConsentAndLetGoWhenI
        }},
       {"failed gamepad consent",
        [this] {
-         driver_.SetReportError(ERROR_ACCESS_DENIED);  // the attach's neutral report is refused
+         driver_.SetReportError(ERROR_GEN_FAILURE);  // the attach's neutral report is not taken
          EXPECT_EQ(application_.Call("authorize", Event("G", {{"mode", EncodableValue("gamepad")}})),
                    "error GAMEPAD_NOT_READY Enable the bundled gamepad driver first. No virtual controller was "
                    "attached.");
@@ -376,12 +376,29 @@ TEST_F(DesktopServicesTest, TheEmergencyHotKeyMessageReleasesTheControllerAndTel
             "error NOT_AUTHORIZED No local approval");
 }
 
-TEST_F(DesktopServicesTest, ARenewalWhoseControllerStoppedAnsweringEndsTheConsent) {
+// A report the driver does not take is lost input, whatever the driver's error: the application hears
+// of it, and a consent whose controller does not take its neutral report is not given.
+TEST_F(DesktopServicesTest, AReportTheDriverDoesNotTakeIsAnsweredAsBlocked) {
+  const EncodableMap report = Event("G", {{"type", EncodableValue("gamepad")},
+                                          {"buttons", EncodableValue(0x1000)},
+                                          {"lt", EncodableValue(0)},
+                                          {"rt", EncodableValue(0)},
+                                          {"lx", EncodableValue(0)},
+                                          {"ly", EncodableValue(0)},
+                                          {"rx", EncodableValue(0)},
+                                          {"ry", EncodableValue(0)}});
   ASSERT_TRUE(Consented(application_.Call("authorize", Event("G", {{"mode", EncodableValue("gamepad")}}))));
-  driver_.SetReportError(ERROR_ACCESS_DENIED);
+  driver_.SetReportError(ERROR_GEN_FAILURE);
+  EXPECT_EQ(application_.Call("input", report), "error INPUT_BLOCKED Windows refused input or command is invalid");
+  // The bus device went away: the renewal's neutral report fails.
+  driver_.SetReportError(ERROR_DEVICE_NOT_CONNECTED);
   EXPECT_EQ(application_.Call("authorize", Event("G", {{"mode", EncodableValue("gamepad")}})),
             "error GAMEPAD_NOT_READY Virtual controller disconnected.");
   EXPECT_TRUE(driver_.Plugged().empty());
+  EXPECT_EQ(application_.Call("authorize", Event("G", {{"mode", EncodableValue("gamepad")}})),
+            "error GAMEPAD_NOT_READY Enable the bundled gamepad driver first. No virtual controller was attached.");
+  EXPECT_TRUE(driver_.Plugged().empty());
+  EXPECT_EQ(application_.Call("input", report), "error NOT_AUTHORIZED No local approval");
   EXPECT_TRUE(driver_.Faults().empty()) << driver_.Faults().front();
 }
 
