@@ -20,16 +20,46 @@ constexpr std::uint32_t kRebootRequired = 3010;   // ERROR_SUCCESS_REBOOT_REQUIR
 constexpr std::uint32_t kRebootInitiated = 1641;  // ERROR_SUCCESS_REBOOT_INITIATED
 constexpr wchar_t kInstallerParameters[] = L"/exenoui /qn /norestart REBOOT=ReallySuppress /L*v ";
 
-// The executable's own path, or empty when it cannot be read whole.
-std::wstring ModulePath() {
+// The executable's own folder, or empty when its path cannot be read whole.
+std::wstring ModuleFolder() {
   std::wstring path(kPathCapacity, L'\0');
   const DWORD length = GetModuleFileNameW(nullptr, path.data(), kPathCapacity);
   if (length == 0 || length >= kMaxPathLength) {
     return {};
   }
   path.resize(length);
+  return std::filesystem::path(path).parent_path().wstring();
+}
+
+// GetFinalPathNameByHandleW's name for `handle` (links resolved, "\\?\" prefix kept), or empty.
+std::wstring SystemFinalPath(HANDLE handle) {
+  std::wstring path(kPathCapacity, L'\0');
+  const DWORD length =
+      GetFinalPathNameByHandleW(handle, path.data(), kPathCapacity, FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+  if (length == 0 || length >= kPathCapacity) {
+    return {};
+  }
+  path.resize(length);
   return path;
 }
+
+// Whether two paths name the same place as Windows compares names: ordinally, ignoring case.
+bool SamePath(const std::wstring& left, const std::wstring& right) {
+  return CompareStringOrdinal(left.data(), static_cast<int>(left.size()), right.data(), static_cast<int>(right.size()),
+                              TRUE) == CSTR_EQUAL;
+}
+
+// Marks the launch for its duration, also when the launch throws.
+class LaunchScope {
+ public:
+  explicit LaunchScope(bool& launching) : launching_(launching) { launching_ = true; }
+  ~LaunchScope() { launching_ = false; }
+  LaunchScope(const LaunchScope&) = delete;
+  LaunchScope& operator=(const LaunchScope&) = delete;
+
+ private:
+  bool& launching_;
+};
 
 // Errors of a status query that mean "there is no such file".
 bool IsNotFound(DWORD error) {
@@ -85,12 +115,23 @@ std::string_view InstallErrorMessage(InstallError error) {
   return "The gamepad driver installer could not start.";
 }
 
-std::wstring InstallerPathBeside(const std::wstring& module_path) {
-  if (module_path.empty()) {
+std::wstring InstallerPathIn(const std::wstring& host_folder) {
+  if (host_folder.empty()) {
     return {};
   }
-  const std::filesystem::path folder = std::filesystem::path(module_path).parent_path();
-  return (folder / L"drivers" / std::wstring(kBundledInstallerName)).wstring();
+  return (std::filesystem::path(host_folder) / L"drivers" / std::wstring(kBundledInstallerName)).wstring();
+}
+
+std::wstring WithoutFinalPathPrefix(std::wstring_view path) {
+  constexpr std::wstring_view kUncPrefix = L"\\\\?\\UNC\\";
+  constexpr std::wstring_view kPrefix = L"\\\\?\\";
+  if (path.starts_with(kUncPrefix)) {
+    return L"\\\\" + std::wstring(path.substr(kUncPrefix.size()));
+  }
+  if (path.starts_with(kPrefix)) {
+    return std::wstring(path.substr(kPrefix.size()));
+  }
+  return std::wstring(path);
 }
 
 std::optional<std::string> Sha256Hex(HANDLE file) {
@@ -142,10 +183,14 @@ std::optional<std::string> Sha256Hex(HANDLE file) {
   return hex;
 }
 
-LONG AuthenticodeVerdict(const std::wstring& path) {
+LONG AuthenticodeVerdict(HANDLE file_handle, const std::wstring& path) {
   WINTRUST_FILE_INFO file = {};
   file.cbStruct = sizeof file;
-  file.pcwszFilePath = path.c_str();
+  file.pcwszFilePath = path.c_str();  // required even when the handle is given
+  file.hFile = file_handle;
+  // Hashing left the handle at the end; the check starts where a freshly opened handle would.
+  LARGE_INTEGER start = {};
+  SetFilePointerEx(file_handle, start, nullptr, FILE_BEGIN);
   WINTRUST_DATA data = {};
   data.cbStruct = sizeof data;
   data.dwUIChoice = WTD_UI_NONE;
@@ -164,9 +209,13 @@ LONG AuthenticodeVerdict(const std::wstring& path) {
 DriverInstaller::DriverInstaller(HWND owner, std::function<bool()> driver_ready, std::function<std::uint64_t()> now_ms,
                                  DriverInstallerSeams seams)
     : owner_(owner), driver_ready_(std::move(driver_ready)), now_ms_(std::move(now_ms)), seams_(std::move(seams)) {
-  installer_path_ = seams_.installer_path.empty() ? InstallerPathBeside(ModulePath()) : seams_.installer_path;
+  host_folder_ = seams_.host_folder.empty() ? ModuleFolder() : seams_.host_folder;
+  installer_path_ = InstallerPathIn(host_folder_);
   if (!seams_.trusted) {
-    seams_.trusted = [](const std::wstring& path) { return AuthenticodeVerdict(path) == 0; };
+    seams_.trusted = [](HANDLE file, const std::wstring& path) { return AuthenticodeVerdict(file, path) == 0; };
+  }
+  if (!seams_.final_path) {
+    seams_.final_path = SystemFinalPath;
   }
   if (!seams_.shell_execute) {
     seams_.shell_execute = [](SHELLEXECUTEINFOW* info) { return ShellExecuteExW(info); };
@@ -184,11 +233,14 @@ void DriverInstaller::Poll() {
   if (process_ == nullptr) {
     return;
   }
-  DWORD code = 0;
-  if (!GetExitCodeProcess(process_.get(), &code)) {
-    code = GetLastError();
-  } else if (code == STILL_ACTIVE) {
+  // Ended means signalled: an installer may well exit with 259, the code that also means "running".
+  const DWORD waited = WaitForSingleObject(process_.get(), 0);
+  if (waited == WAIT_TIMEOUT) {
     return;
+  }
+  DWORD code = 0;
+  if (waited == WAIT_FAILED || !GetExitCodeProcess(process_.get(), &code)) {
+    code = GetLastError();
   }
   exit_code_ = code;
   process_.reset();
@@ -197,6 +249,9 @@ void DriverInstaller::Poll() {
 }
 
 std::optional<InstallError> DriverInstaller::Install() {
+  if (launching_) {
+    return std::nullopt;  // as for a running installer: the first call is starting it
+  }
   Poll();
   if (process_ != nullptr || driver_ready_()) {
     return std::nullopt;
@@ -208,7 +263,7 @@ std::optional<InstallError> DriverInstaller::Install() {
     return InstallError::kMissing;
   }
   const std::optional<std::string> digest = Sha256Hex(file.get());
-  if (!digest || *digest != seams_.expected_sha256 || !seams_.trusted(installer_path_)) {
+  if (!digest || *digest != seams_.expected_sha256 || !seams_.trusted(file.get(), installer_path_)) {
     return InstallError::kInvalid;
   }
   std::wstring local_app_data(kPathCapacity, L'\0');
@@ -226,16 +281,25 @@ std::optional<InstallError> DriverInstaller::Install() {
     throw std::invalid_argument("Invalid installer log path");
   }
   const std::wstring parameters = kInstallerParameters + (L'"' + log_path + L'"');
+  const std::wstring launch_path = LaunchPath(file.get());
+  if (launch_path.empty()) {
+    return InstallError::kInvalid;
+  }
 
   SHELLEXECUTEINFOW info = {};
   info.cbSize = sizeof info;
   info.fMask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_NOASYNC;
   info.hwnd = owner_;
   info.lpVerb = L"runas";
-  info.lpFile = installer_path_.c_str();
+  info.lpFile = launch_path.c_str();
   info.lpParameters = parameters.c_str();
   info.nShow = SW_HIDE;
-  if (!seams_.shell_execute(&info)) {
+  BOOL launched = FALSE;
+  {
+    const LaunchScope scope(launching_);
+    launched = seams_.shell_execute(&info);
+  }
+  if (!launched) {
     return GetLastError() == ERROR_CANCELLED ? InstallError::kElevationCancelled : InstallError::kCouldNotStart;
   }
   if (info.hProcess == nullptr) {
@@ -257,6 +321,24 @@ std::filesystem::path DriverInstaller::NextLogPath(const std::filesystem::path& 
   }
   last_log_tick_ = tick;
   return directory / (L"gamepad-driver-install-" + std::to_wstring(tick) + L".log");
+}
+
+std::wstring DriverInstaller::LaunchPath(HANDLE file) const {
+  // The held handle pins the file, not its path: whoever can write the host's folder could make
+  // "drivers" a link and re-point it after the checks. Start the file by the path it really has,
+  // and only when that is where the installer belongs.
+  const ScopedHandle folder = FileHandle(CreateFileW(host_folder_.c_str(), FILE_READ_ATTRIBUTES,
+                                                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                                     OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+  if (folder == nullptr) {
+    return {};
+  }
+  const std::wstring folder_path = WithoutFinalPathPrefix(seams_.final_path(folder.get()));
+  const std::wstring file_path = WithoutFinalPathPrefix(seams_.final_path(file));
+  if (folder_path.empty() || file_path.empty() || !SamePath(file_path, InstallerPathIn(folder_path))) {
+    return {};
+  }
+  return file_path;
 }
 
 bool DriverInstaller::Bundled() const {

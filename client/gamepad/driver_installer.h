@@ -51,24 +51,29 @@ struct DriverInstallStatus {
 // Where the installer reaches the system and the product's fixed checks; tests put their own here.
 // The host always uses the defaults.
 struct DriverInstallerSeams {
-  std::wstring installer_path;                                 // empty: beside the executable
-  std::string expected_sha256{kBundledInstallerSha256};        // lowercase hexadecimal
-  std::function<bool(const std::wstring& path)> trusted;       // null: WinVerifyTrust says 0
-  std::function<BOOL(SHELLEXECUTEINFOW* info)> shell_execute;  // null: ShellExecuteExW
+  std::wstring host_folder;                                            // empty: the executable's folder
+  std::string expected_sha256{kBundledInstallerSha256};                // lowercase hexadecimal
+  std::function<bool(HANDLE file, const std::wstring& path)> trusted;  // null: WinVerifyTrust says 0
+  std::function<std::wstring(HANDLE handle)> final_path;               // null: GetFinalPathNameByHandleW ("\\?\" kept)
+  std::function<BOOL(SHELLEXECUTEINFOW* info)> shell_execute;          // null: ShellExecuteExW
   std::function<std::error_code(const std::filesystem::path& directory)> create_directories;  // null: std's
 };
 
-// The installer path of an executable at `module_path`: "drivers" and the installer's name in its
-// folder; empty for an empty module path.
-std::wstring InstallerPathBeside(const std::wstring& module_path);
+// The installer path of a host in `host_folder`: "drivers" and the installer's name in it; empty for
+// an empty folder.
+std::wstring InstallerPathIn(const std::wstring& host_folder);
+
+// A final path as GetFinalPathNameByHandleW gives it, without its "\\?\" prefix ("\\?\UNC\"
+// becomes "\\"), so that it can be compared and started like any other path.
+std::wstring WithoutFinalPathPrefix(std::wstring_view path);
 
 // The SHA-256 of everything `file` holds from its start, as 64 lowercase hexadecimal digits, read in
 // 64 KiB chunks through CNG; nothing when the file cannot be read or hashed.
 std::optional<std::string> Sha256Hex(HANDLE file);
 
-// WinVerifyTrust's verdict on the Authenticode signature of the file at `path` (0 = trusted); the
-// verification state is closed again before returning.
-LONG AuthenticodeVerdict(const std::wstring& path);
+// WinVerifyTrust's verdict on the Authenticode signature of the open `file`, which is at `path`
+// (0 = trusted): the handle is what is read; the verification state is closed again before returning.
+LONG AuthenticodeVerdict(HANDLE file, const std::wstring& path);
 
 class DriverInstaller {
  public:
@@ -81,9 +86,10 @@ class DriverInstaller {
   DriverInstaller(const DriverInstaller&) = delete;
   DriverInstaller& operator=(const DriverInstaller&) = delete;
 
-  // Starts the installer unless the driver answers or one runs. Nothing when it started (or did not
-  // need to), else why not. Throws std::invalid_argument for a log path the parameters cannot carry;
-  // every failure leaves no file handle open and no process recorded.
+  // Starts the installer unless the driver answers or one runs or is being started (a call from
+  // inside the elevation prompt). Nothing when it started (or did not need to), else why not. Throws
+  // std::invalid_argument for a log path the parameters cannot carry; every failure leaves no file handle open and no
+  // process recorded.
   std::optional<InstallError> Install();
   // The installer's and the driver's state. Throws std::filesystem::filesystem_error when the
   // installer path's status cannot be read for a reason other than its absence.
@@ -96,16 +102,21 @@ class DriverInstaller {
   bool Bundled() const;
   // A log file path whose name was not used by this process before.
   std::filesystem::path NextLogPath(const std::filesystem::path& directory);
+  // The path to start the held `file` by: its final path when that is the installer's place in the
+  // host's folder, else empty (the folder or a link on the way was re-pointed).
+  std::wstring LaunchPath(HANDLE file) const;
 
   HWND owner_;
   std::function<bool()> driver_ready_;
   std::function<std::uint64_t()> now_ms_;
   DriverInstallerSeams seams_;
+  std::wstring host_folder_;
   std::wstring installer_path_;
   ScopedHandle process_;         // the running installer
   ScopedHandle installer_file_;  // held open, read share only, while it runs
   std::uint32_t exit_code_ = 0;
   bool finished_ = false;
+  bool launching_ = false;  // inside the launch, whose elevation prompt can call in again
   std::uint64_t last_log_tick_ = 0;
 };
 

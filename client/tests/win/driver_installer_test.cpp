@@ -1,6 +1,8 @@
-// The driver installer in-process under Wine: the real file lock, digest, WinVerifyTrust, log folder
-// and ShellExecuteExW, with our fake installer program copied where the bundled installer goes. The
-// product's digest and trust verdict come through the seam: no signed installer exists here.
+// The driver installer in-process under Wine: the real file lock, digest, WinVerifyTrust, final paths,
+// log folder and ShellExecuteExW, with our fake installer program copied where the bundled installer
+// goes. The product's digest and trust verdict come through the seam: no signed installer exists here.
+// The linked-folder tests need the folder the win.installer_links test lays out with Linux symbolic
+// links (Wine cannot make them); run by hand before it, they skip.
 #include <windows.h>
 
 #include <gtest/gtest.h>
@@ -31,6 +33,29 @@ fs::path ExecutableFolder() {
   wchar_t path[MAX_PATH];
   const DWORD length = GetModuleFileNameW(nullptr, path, MAX_PATH);
   return fs::path(std::wstring(path, length)).parent_path();
+}
+
+// The folder win.installer_links lays out beside the build's bin folder: host\drivers links to
+// elsewhere, linked-host links to real-host (whose drivers folder is real).
+fs::path LinksFolder() { return ExecutableFolder().parent_path() / L"installer-links"; }
+
+// What Windows calls the file or folder `handle` is open on, links resolved and "\\?\" included.
+std::wstring RealFinalPath(HANDLE handle) {
+  std::wstring path(32768, L'\0');
+  const DWORD length = GetFinalPathNameByHandleW(handle, path.data(), 32768, 0);
+  path.resize(length < 32768 ? length : 0);
+  return path;
+}
+
+std::wstring FinalPathOf(const fs::path& path) {
+  const corvane::client::ScopedHandle file = corvane::client::FileHandle(
+      CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                  OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+  return file ? RealFinalPath(file.get()) : std::wstring();
+}
+
+bool EndsWith(const std::wstring& text, std::wstring_view end) {
+  return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
 }
 
 // Whether `path` can be opened for writing now, as anyone replacing the installer would.
@@ -73,9 +98,9 @@ class DriverInstallerTest : public ::testing::Test {
     SetEnvironmentVariableW(L"CORVANE_FAKE_INSTALLER_STARTED", (L"corvane-installer-started-" + tag).c_str());
     SetEnvironmentVariableW(L"CORVANE_FAKE_INSTALLER_RELEASE", (L"corvane-installer-release-" + tag).c_str());
     SetEnvironmentVariableW(L"LOCALAPPDATA", (folder_ / L"appdata").c_str());
-    seams_.installer_path = installer_.wstring();
+    seams_.host_folder = folder_.wstring();
     seams_.expected_sha256 = Sha256OfFile(installer_).value_or("unreadable");
-    seams_.trusted = [](const std::wstring&) { return true; };
+    seams_.trusted = [](HANDLE, const std::wstring&) { return true; };
   }
   void TearDown() override {
     installer_object_.reset();
@@ -87,6 +112,31 @@ class DriverInstallerTest : public ::testing::Test {
     CloseHandle(release_event_);
     std::error_code ignored;
     fs::remove_all(folder_, ignored);
+    if (!linked_installer_.empty()) {
+      fs::remove(linked_installer_, ignored);
+    }
+  }
+
+  // Hosts the installer in `host` of the linked-folder layout, where `drivers` leads to `target`;
+  // false when the layout is not there.
+  bool HostInLinkedFolder(const wchar_t* host, const wchar_t* target) {
+    if (!fs::is_directory(LinksFolder() / target)) {
+      return false;
+    }
+    linked_installer_ = LinksFolder() / target / std::wstring(corvane::client::kBundledInstallerName);
+    fs::copy_file(installer_, linked_installer_, fs::copy_options::overwrite_existing);
+    installer_ = fs::path(LinksFolder() / host / L"drivers" / std::wstring(corvane::client::kBundledInstallerName));
+    seams_.host_folder = (LinksFolder() / host).wstring();
+    return true;
+  }
+
+  // A final-path seam that answers for the installer file with `file_path` and for everything else as
+  // Windows does.
+  void AnswerFinalPathOfTheFileWith(std::wstring file_path) {
+    seams_.final_path = [file_path](HANDLE handle) {
+      const std::wstring real = RealFinalPath(handle);
+      return EndsWith(real, corvane::client::kBundledInstallerName) ? file_path : real;
+    };
   }
 
   DriverInstaller& Installer() {
@@ -148,6 +198,7 @@ class DriverInstallerTest : public ::testing::Test {
   HWND owner_ = nullptr;
   bool driver_ready_ = false;
   std::uint64_t now_ms_ = 5000;
+  fs::path linked_installer_;  // the installer copy in the linked-folder layout, removed afterwards
   DriverInstallerSeams seams_;
   std::unique_ptr<DriverInstaller> installer_object_;
 };
@@ -165,17 +216,26 @@ TEST(Sha256, MatchesTheStandardVectorsAcrossChunkBoundaries) {
   fs::remove_all(folder);
 }
 
-TEST(InstallerPath, IsTheDriversFolderBesideTheExecutable) {
-  EXPECT_EQ(corvane::client::InstallerPathBeside(L"C:\\Program Files\\Corvane\\corvane_client.exe"),
+TEST(InstallerPath, IsTheDriversFolderInTheHostsFolder) {
+  EXPECT_EQ(corvane::client::InstallerPathIn(L"C:\\Program Files\\Corvane"),
             L"C:\\Program Files\\Corvane\\drivers\\ViGEmBus_1.22.0_x64_x86_arm64.exe");
-  EXPECT_EQ(corvane::client::InstallerPathBeside(L"C:\\corvane_client.exe"),
-            L"C:\\drivers\\ViGEmBus_1.22.0_x64_x86_arm64.exe");
-  EXPECT_EQ(corvane::client::InstallerPathBeside(L""), L"");
+  EXPECT_EQ(corvane::client::InstallerPathIn(L"C:\\"), L"C:\\drivers\\ViGEmBus_1.22.0_x64_x86_arm64.exe");
+  EXPECT_EQ(corvane::client::InstallerPathIn(L""), L"");
+}
+
+TEST(InstallerPath, FinalPathsLoseTheirPrefixAndUncPathsBecomeShares) {
+  using corvane::client::WithoutFinalPathPrefix;
+  EXPECT_EQ(WithoutFinalPathPrefix(L"\\\\?\\Z:\\corvane\\drivers"), L"Z:\\corvane\\drivers");
+  EXPECT_EQ(WithoutFinalPathPrefix(L"\\\\?\\UNC\\server\\share\\corvane"), L"\\\\server\\share\\corvane");
+  EXPECT_EQ(WithoutFinalPathPrefix(L"C:\\corvane"), L"C:\\corvane");
+  EXPECT_EQ(WithoutFinalPathPrefix(L"\\\\server\\share"), L"\\\\server\\share");
+  EXPECT_EQ(WithoutFinalPathPrefix(L""), L"");
 }
 
 TEST_F(DriverInstallerTest, StartsOnceWhileItRunsAndReportsEachExitCode) {
   std::vector<std::string> logs;
-  for (const DWORD code : {0u, 3010u, 1641u}) {
+  // 259 is STILL_ACTIVE's value, yet an ordinary exit code: that installer has ended too.
+  for (const DWORD code : {259u, 0u, 3010u, 1641u}) {
     SCOPED_TRACE(code);
     const std::size_t earlier = Starts().size();
     // The installer takes its exit code from the environment it starts with.
@@ -196,7 +256,7 @@ TEST_F(DriverInstallerTest, StartsOnceWhileItRunsAndReportsEachExitCode) {
     EXPECT_FALSE(status.installing);
     EXPECT_TRUE(status.installer_finished);
     EXPECT_EQ(status.installer_exit, code);
-    EXPECT_EQ(status.reboot_required, code != 0);
+    EXPECT_EQ(status.reboot_required, code == 3010 || code == 1641);
     EXPECT_FALSE(status.ready);
     EXPECT_TRUE(OpenableForWriting(installer_));
 
@@ -210,9 +270,9 @@ TEST_F(DriverInstallerTest, StartsOnceWhileItRunsAndReportsEachExitCode) {
   }
   // The clock stood still, yet every attempt has its own log, so no earlier log is replaced.
   const std::string folder = (folder_ / L"appdata" / L"Corvane" / L"logs").string();
-  EXPECT_EQ(logs, (std::vector<std::string>{folder + "\\gamepad-driver-install-5000.log\"",
-                                            folder + "\\gamepad-driver-install-5001.log\"",
-                                            folder + "\\gamepad-driver-install-5002.log\""}));
+  EXPECT_EQ(logs, (std::vector<std::string>{
+                      folder + "\\gamepad-driver-install-5000.log\"", folder + "\\gamepad-driver-install-5001.log\"",
+                      folder + "\\gamepad-driver-install-5002.log\"", folder + "\\gamepad-driver-install-5003.log\""}));
   EXPECT_TRUE(fs::is_directory(folder));
 }
 
@@ -260,7 +320,7 @@ TEST_F(DriverInstallerTest, AMissingInstallerIsReportedAndNotBundled) {
 
 TEST_F(DriverInstallerTest, AStatusQueryThatFailsForAnotherReasonThrows) {
   // Wine answers ERROR_BAD_DEV_TYPE for a pipe path: not an absence, so the query itself failed.
-  seams_.installer_path = L"\\\\.\\pipe\\corvane-no-such-pipe";
+  seams_.host_folder = L"\\\\.\\pipe\\corvane-no-such-pipe";
   EXPECT_THROW(Installer().Status(), std::filesystem::filesystem_error);
 }
 
@@ -280,7 +340,16 @@ TEST_F(DriverInstallerTest, OneChangedByteFailsTheDigest) {
 }
 
 TEST_F(DriverInstallerTest, WinVerifyTrustRefusesTheUnsignedInstaller) {
-  EXPECT_EQ(corvane::client::AuthenticodeVerdict(installer_.wstring()), static_cast<LONG>(TRUST_E_NOSIGNATURE));
+  {
+    const corvane::client::ScopedHandle file = corvane::client::FileHandle(
+        CreateFileW(installer_.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+    ASSERT_NE(file, nullptr);
+    EXPECT_EQ(corvane::client::AuthenticodeVerdict(file.get(), installer_.wstring()),
+              static_cast<LONG>(TRUST_E_NOSIGNATURE));
+    // What is read is the handle: by the path alone, a missing file would be "not found" (Wine: 3).
+    EXPECT_EQ(corvane::client::AuthenticodeVerdict(file.get(), (folder_ / L"no-such.exe").wstring()),
+              static_cast<LONG>(TRUST_E_NOSIGNATURE));
+  }
   seams_.trusted = nullptr;  // the product's own check
   EXPECT_EQ(Installer().Install(), InstallError::kInvalid);
   ExpectNothingHeldOrStarted();
@@ -313,10 +382,12 @@ TEST_F(DriverInstallerTest, ALogPathTheParametersCannotCarryThrowsAndLetsTheFile
 
 TEST_F(DriverInstallerTest, ShellExecuteIsAskedToElevateHiddenAndItsFailuresAreTold) {
   std::vector<SHELLEXECUTEINFOW> asked;
+  std::vector<std::wstring> files;  // the texts are the installer's, gone after the call
   std::vector<std::wstring> parameters;
   DWORD failure = ERROR_CANCELLED;
   seams_.shell_execute = [&](SHELLEXECUTEINFOW* info) {
     asked.push_back(*info);
+    files.emplace_back(info->lpFile);
     parameters.emplace_back(info->lpParameters);
     if (failure == ERROR_SUCCESS) {
       info->hProcess = nullptr;
@@ -339,7 +410,7 @@ TEST_F(DriverInstallerTest, ShellExecuteIsAskedToElevateHiddenAndItsFailuresAreT
   EXPECT_EQ(asked[0].fMask, 0x140u);
   EXPECT_EQ(asked[0].hwnd, owner_);
   EXPECT_EQ(std::wstring(asked[0].lpVerb), L"runas");
-  EXPECT_EQ(std::wstring(asked[0].lpFile), installer_.wstring());
+  EXPECT_EQ(files[0], installer_.wstring()) << "its final path, which has no prefix here";
   EXPECT_EQ(asked[0].nShow, SW_HIDE);
   EXPECT_EQ(parameters[0], L"/exenoui /qn /norestart REBOOT=ReallySuppress /L*v \"" +
                                (folder_ / L"appdata\\Corvane\\logs\\gamepad-driver-install-5000.log").wstring() +
@@ -347,6 +418,185 @@ TEST_F(DriverInstallerTest, ShellExecuteIsAskedToElevateHiddenAndItsFailuresAreT
   EXPECT_EQ(InstallErrorMessage(InstallError::kElevationCancelled), "Windows permission was cancelled.");
   EXPECT_EQ(InstallErrorMessage(InstallError::kCouldNotStart), "The gamepad driver installer could not start.");
   EXPECT_EQ(InstallErrorMessage(InstallError::kNoProcess), "Windows did not return the installer process.");
+}
+
+// The checks in their order: the digest first, then the signature, then the log folder.
+TEST_F(DriverInstallerTest, ABadDigestIsToldBeforeTheSignatureAndTheLogFolderAreLookedAt) {
+  int trust_checks = 0;
+  seams_.trusted = [&](HANDLE, const std::wstring&) {
+    ++trust_checks;
+    return false;
+  };
+  SetEnvironmentVariableW(L"LOCALAPPDATA", nullptr);
+  seams_.expected_sha256 = std::string(64, '0');
+  EXPECT_EQ(Installer().Install(), InstallError::kInvalid);
+  EXPECT_EQ(trust_checks, 0);
+  installer_object_.reset();
+  seams_.expected_sha256 = Sha256OfFile(installer_).value_or("unreadable");
+  EXPECT_EQ(Installer().Install(), InstallError::kInvalid) << "an untrusted file, before the log folder";
+  EXPECT_EQ(trust_checks, 1);
+  ExpectNothingHeldOrStarted();
+}
+
+TEST_F(DriverInstallerTest, TheSignatureIsCheckedThroughTheHeldFile) {
+  std::wstring seen_path;
+  std::wstring seen_file;
+  bool writable = true;
+  seams_.trusted = [&](HANDLE file, const std::wstring& path) {
+    seen_path = path;
+    seen_file = RealFinalPath(file);
+    writable = OpenableForWriting(installer_);
+    return false;
+  };
+  EXPECT_EQ(Installer().Install(), InstallError::kInvalid);
+  EXPECT_EQ(seen_path, installer_.wstring());
+  EXPECT_EQ(seen_file, FinalPathOf(installer_)) << "a handle to the installer file";
+  EXPECT_FALSE(writable) << "held against writers while it is checked";
+  ExpectNothingHeldOrStarted();
+}
+
+TEST_F(DriverInstallerTest, AFilePathThatNoLongerLeadsWhereTheInstallerBelongsIsRefused) {
+  // As if "drivers" had been made a link to another folder after the checks.
+  AnswerFinalPathOfTheFileWith(L"\\\\?\\" + (folder_ / L"elsewhere" / L"ViGEmBus_1.22.0_x64_x86_arm64.exe").wstring());
+  EXPECT_EQ(Installer().Install(), InstallError::kInvalid);
+  ExpectNothingHeldOrStarted();
+  AnswerFinalPathOfTheFileWith(L"");  // unreadable
+  installer_object_.reset();
+  EXPECT_EQ(Installer().Install(), InstallError::kInvalid);
+  ExpectNothingHeldOrStarted();
+  seams_.final_path = [](HANDLE) { return std::wstring(); };  // the folder's too
+  installer_object_.reset();
+  EXPECT_EQ(Installer().Install(), InstallError::kInvalid);
+  ExpectNothingHeldOrStarted();
+}
+
+TEST_F(DriverInstallerTest, TheFilesFinalPathIsStartedWhenItIsTheInstallersPlaceWhateverItsCase) {
+  std::vector<std::wstring> started;
+  seams_.shell_execute = [&](SHELLEXECUTEINFOW* info) {
+    started.emplace_back(info->lpFile);
+    SetLastError(ERROR_ACCESS_DENIED);
+    return FALSE;
+  };
+  struct Case {
+    const wchar_t* folder;
+    const wchar_t* file;
+    const wchar_t* launched;
+  };
+  for (const Case& names : {
+           Case{L"\\\\?\\UNC\\server\\share\\Corvane",
+                L"\\\\?\\UNC\\SERVER\\share\\corvane\\DRIVERS\\ViGEmBus_1.22.0_x64_x86_arm64.exe",
+                L"\\\\SERVER\\share\\corvane\\DRIVERS\\ViGEmBus_1.22.0_x64_x86_arm64.exe"},
+           Case{L"\\\\?\\Z:\\", L"\\\\?\\Z:\\drivers\\ViGEmBus_1.22.0_x64_x86_arm64.exe",
+                L"Z:\\drivers\\ViGEmBus_1.22.0_x64_x86_arm64.exe"},
+           // Case folds beyond ASCII, as Windows compares names.
+           Case{L"\\\\?\\C:\\\u00D6l", L"\\\\?\\c:\\\u00F6L\\drivers\\ViGEmBus_1.22.0_x64_x86_arm64.exe",
+                L"c:\\\u00F6L\\drivers\\ViGEmBus_1.22.0_x64_x86_arm64.exe"},
+       }) {
+    seams_.final_path = [&names](HANDLE handle) {
+      return EndsWith(RealFinalPath(handle), corvane::client::kBundledInstallerName) ? std::wstring(names.file)
+                                                                                     : std::wstring(names.folder);
+    };
+    installer_object_.reset();
+    EXPECT_EQ(Installer().Install(), InstallError::kCouldNotStart) << "started, so the path was accepted";
+    ASSERT_FALSE(started.empty());
+    EXPECT_EQ(started.back(), names.launched);
+  }
+  EXPECT_EQ(started.size(), 3u);
+  // Another name in the right folder is not the installer.
+  AnswerFinalPathOfTheFileWith(L"\\\\?\\" + (folder_ / L"drivers" / L"other.exe").wstring());
+  installer_object_.reset();
+  EXPECT_EQ(Installer().Install(), InstallError::kInvalid);
+  EXPECT_EQ(started.size(), 3u);
+}
+
+TEST_F(DriverInstallerTest, ADriversFolderLinkedElsewhereIsRefusedForReal) {
+  if (!HostInLinkedFolder(L"host", L"elsewhere")) {
+    GTEST_SKIP() << "needs " << LinksFolder() << ", which the ctest test win.installer_links lays out";
+  }
+  ASSERT_TRUE(fs::is_regular_file(installer_)) << "the installer is reached through the link";
+  EXPECT_EQ(Installer().Install(), InstallError::kInvalid);
+  ExpectNothingHeldOrStarted();
+}
+
+TEST_F(DriverInstallerTest, AHostFolderReachedThroughALinkStartsTheInstallerByItsRealPath) {
+  if (!HostInLinkedFolder(L"linked-host", L"real-host\\drivers")) {
+    GTEST_SKIP() << "needs " << LinksFolder() << ", which the ctest test win.installer_links lays out";
+  }
+  std::wstring launched;
+  seams_.shell_execute = [&](SHELLEXECUTEINFOW* info) {
+    launched = info->lpFile;
+    return ShellExecuteExW(info);
+  };
+  ASSERT_EQ(Installer().Install(), std::nullopt);
+  ASSERT_EQ(WaitForSingleObject(started_event_, kWaitMs), WAIT_OBJECT_0);
+  EXPECT_EQ(
+      launched,
+      (LinksFolder() / L"real-host" / L"drivers" / std::wstring(corvane::client::kBundledInstallerName)).wstring());
+  EXPECT_FALSE(OpenableForWriting(linked_installer_));
+  ASSERT_TRUE(Finish());
+  EXPECT_TRUE(Installer().Status().installer_finished);
+}
+
+// The poll's failure branches: a handle it cannot read counts as an ended installer, with the error.
+TEST_F(DriverInstallerTest, AnInstallerHandleThatCannotBeReadCountsAsEndedWithTheError) {
+  const HANDLE signalled = CreateEventW(nullptr, TRUE, TRUE, nullptr);
+  ASSERT_NE(signalled, nullptr);
+  // Wine, as Windows: waiting needs SYNCHRONIZE access, which this handle to a running process lacks.
+  const HANDLE unsynchronised = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, GetCurrentProcessId());
+  ASSERT_NE(unsynchronised, nullptr);
+  ASSERT_EQ(WaitForSingleObject(unsynchronised, 0), WAIT_FAILED);
+  struct Case {
+    HANDLE handle;
+    std::int64_t error;
+  };
+  for (const Case& kind : {Case{signalled, ERROR_INVALID_HANDLE}, Case{unsynchronised, ERROR_ACCESS_DENIED}}) {
+    SCOPED_TRACE(kind.error);
+    seams_.shell_execute = [&kind](SHELLEXECUTEINFOW* info) {
+      info->hProcess = kind.handle;  // the installer closes it
+      return TRUE;
+    };
+    installer_object_.reset();
+    ASSERT_EQ(Installer().Install(), std::nullopt);
+    const DriverInstallStatus status = Installer().Status();
+    EXPECT_FALSE(status.installing);
+    EXPECT_TRUE(status.installer_finished);
+    EXPECT_EQ(status.installer_exit, kind.error);
+    EXPECT_TRUE(OpenableForWriting(installer_));
+  }
+}
+
+TEST_F(DriverInstallerTest, ACallFromInsideTheElevationPromptStartsNothing) {
+  int launches = 0;
+  std::optional<InstallError> inner = InstallError::kCouldNotStart;
+  seams_.shell_execute = [&](SHELLEXECUTEINFOW* info) {
+    if (++launches == 1) {
+      inner = Installer().Install();  // the prompt pumps messages: "installGamepadDriver" again
+    }
+    return ShellExecuteExW(info);
+  };
+  ASSERT_EQ(Installer().Install(), std::nullopt);
+  EXPECT_EQ(launches, 1);
+  EXPECT_EQ(inner, std::nullopt) << "answered as while it runs";
+  ASSERT_EQ(WaitForSingleObject(started_event_, kWaitMs), WAIT_OBJECT_0);
+  EXPECT_TRUE(Installer().Status().installing);
+  ASSERT_TRUE(Finish());
+  EXPECT_EQ(Starts().size(), 1u);
+}
+
+TEST_F(DriverInstallerTest, ALaunchThatThrowsLetsTheFileGoAndTheNextCallStart) {
+  int launches = 0;
+  seams_.shell_execute = [&](SHELLEXECUTEINFOW* info) {
+    if (++launches == 1) {
+      throw std::runtime_error("prompt failed");
+    }
+    return ShellExecuteExW(info);
+  };
+  EXPECT_THROW(Installer().Install(), std::runtime_error);
+  ExpectNothingHeldOrStarted();
+  ASSERT_EQ(Installer().Install(), std::nullopt);
+  EXPECT_EQ(launches, 2);
+  ASSERT_EQ(WaitForSingleObject(started_event_, kWaitMs), WAIT_OBJECT_0);
+  ASSERT_TRUE(Finish());
 }
 
 }  // namespace
