@@ -1,8 +1,8 @@
 // The driver installer in-process under Wine: the real file lock, digest, WinVerifyTrust, final paths,
 // log folder and ShellExecuteExW, with our fake installer program copied where the bundled installer
 // goes. The product's digest and trust verdict come through the seam: no signed installer exists here.
-// The linked-folder tests need the folder the win.installer_links test lays out with Linux symbolic
-// links (Wine cannot make them); run by hand before it, they skip.
+// The linked-folder and signed-installer tests need the files the win.installer_files test makes on
+// the Linux side (symbolic links, which Wine cannot make; a signature); run by hand before it, they skip.
 #include <windows.h>
 
 #include <gtest/gtest.h>
@@ -35,9 +35,10 @@ fs::path ExecutableFolder() {
   return fs::path(std::wstring(path, length)).parent_path();
 }
 
-// The folder win.installer_links lays out beside the build's bin folder: host\drivers links to
-// elsewhere, linked-host links to real-host (whose drivers folder is real).
-fs::path LinksFolder() { return ExecutableFolder().parent_path() / L"installer-links"; }
+// The folder win.installer_files lays out beside the build's bin folder: host\drivers links to
+// elsewhere, linked-host links to real-host (whose drivers folder is real), and signed-installer.exe is
+// the fake installer with a signature.
+fs::path FixtureFolder() { return ExecutableFolder().parent_path() / L"installer-files"; }
 
 // What Windows calls the file or folder `handle` is open on, links resolved and "\\?\" included.
 std::wstring RealFinalPath(HANDLE handle) {
@@ -120,13 +121,13 @@ class DriverInstallerTest : public ::testing::Test {
   // Hosts the installer in `host` of the linked-folder layout, where `drivers` leads to `target`;
   // false when the layout is not there.
   bool HostInLinkedFolder(const wchar_t* host, const wchar_t* target) {
-    if (!fs::is_directory(LinksFolder() / target)) {
+    if (!fs::is_directory(FixtureFolder() / target)) {
       return false;
     }
-    linked_installer_ = LinksFolder() / target / std::wstring(corvane::client::kBundledInstallerName);
+    linked_installer_ = FixtureFolder() / target / std::wstring(corvane::client::kBundledInstallerName);
     fs::copy_file(installer_, linked_installer_, fs::copy_options::overwrite_existing);
-    installer_ = fs::path(LinksFolder() / host / L"drivers" / std::wstring(corvane::client::kBundledInstallerName));
-    seams_.host_folder = (LinksFolder() / host).wstring();
+    installer_ = fs::path(FixtureFolder() / host / L"drivers" / std::wstring(corvane::client::kBundledInstallerName));
+    seams_.host_folder = (FixtureFolder() / host).wstring();
     return true;
   }
 
@@ -355,6 +356,21 @@ TEST_F(DriverInstallerTest, WinVerifyTrustRefusesTheUnsignedInstaller) {
   ExpectNothingHeldOrStarted();
 }
 
+TEST_F(DriverInstallerTest, WinVerifyTrustLetsASignedInstallerStart) {
+  const fs::path signed_installer = FixtureFolder() / L"signed-installer.exe";
+  if (!fs::is_regular_file(signed_installer)) {
+    GTEST_SKIP() << "needs " << signed_installer
+                 << ", which the ctest test win.installer_files signs with osslsigncode";
+  }
+  fs::copy_file(signed_installer, installer_, fs::copy_options::overwrite_existing);
+  seams_.expected_sha256 = Sha256OfFile(installer_).value_or("unreadable");
+  seams_.trusted = nullptr;  // the product's own check
+  ASSERT_EQ(Installer().Install(), std::nullopt);
+  ASSERT_EQ(WaitForSingleObject(started_event_, kWaitMs), WAIT_OBJECT_0);
+  ASSERT_TRUE(Finish());
+  EXPECT_TRUE(Installer().Status().installer_finished);
+}
+
 TEST_F(DriverInstallerTest, TheLogFolderMustBeNamedAndCreatable) {
   SetEnvironmentVariableW(L"LOCALAPPDATA", nullptr);
   EXPECT_EQ(Installer().Install(), InstallError::kNoLogDirectory);
@@ -511,7 +527,7 @@ TEST_F(DriverInstallerTest, TheFilesFinalPathIsStartedWhenItIsTheInstallersPlace
 
 TEST_F(DriverInstallerTest, ADriversFolderLinkedElsewhereIsRefusedForReal) {
   if (!HostInLinkedFolder(L"host", L"elsewhere")) {
-    GTEST_SKIP() << "needs " << LinksFolder() << ", which the ctest test win.installer_links lays out";
+    GTEST_SKIP() << "needs " << FixtureFolder() << ", which the ctest test win.installer_files lays out";
   }
   ASSERT_TRUE(fs::is_regular_file(installer_)) << "the installer is reached through the link";
   EXPECT_EQ(Installer().Install(), InstallError::kInvalid);
@@ -520,7 +536,7 @@ TEST_F(DriverInstallerTest, ADriversFolderLinkedElsewhereIsRefusedForReal) {
 
 TEST_F(DriverInstallerTest, AHostFolderReachedThroughALinkStartsTheInstallerByItsRealPath) {
   if (!HostInLinkedFolder(L"linked-host", L"real-host\\drivers")) {
-    GTEST_SKIP() << "needs " << LinksFolder() << ", which the ctest test win.installer_links lays out";
+    GTEST_SKIP() << "needs " << FixtureFolder() << ", which the ctest test win.installer_files lays out";
   }
   std::wstring launched;
   seams_.shell_execute = [&](SHELLEXECUTEINFOW* info) {
@@ -531,7 +547,7 @@ TEST_F(DriverInstallerTest, AHostFolderReachedThroughALinkStartsTheInstallerByIt
   ASSERT_EQ(WaitForSingleObject(started_event_, kWaitMs), WAIT_OBJECT_0);
   EXPECT_EQ(
       launched,
-      (LinksFolder() / L"real-host" / L"drivers" / std::wstring(corvane::client::kBundledInstallerName)).wstring());
+      (FixtureFolder() / L"real-host" / L"drivers" / std::wstring(corvane::client::kBundledInstallerName)).wstring());
   EXPECT_FALSE(OpenableForWriting(linked_installer_));
   ASSERT_TRUE(Finish());
   EXPECT_TRUE(Installer().Status().installer_finished);
