@@ -36,10 +36,8 @@ std::wstring SystemFinalPath(HANDLE handle) {
   std::wstring path(kPathCapacity, L'\0');
   const DWORD length =
       GetFinalPathNameByHandleW(handle, path.data(), kPathCapacity, FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
-  if (length == 0 || length >= kPathCapacity) {
-    return {};
-  }
-  path.resize(length);
+  // A failure gives 0, and a path that does not fit its length plus its terminator: both no path.
+  path.resize(length < kPathCapacity ? length : 0);
   return path;
 }
 
