@@ -158,6 +158,18 @@ EncodableMap Event(const char* session, std::initializer_list<std::pair<const ch
   return map;
 }
 
+// A "gamepad" input event of `session` with `buttons` pressed and everything else at rest.
+EncodableMap GamepadReport(const char* session, int buttons) {
+  return Event(session, {{"type", EncodableValue("gamepad")},
+                         {"buttons", EncodableValue(buttons)},
+                         {"lt", EncodableValue(0)},
+                         {"rt", EncodableValue(0)},
+                         {"lx", EncodableValue(0)},
+                         {"ly", EncodableValue(0)},
+                         {"rx", EncodableValue(0)},
+                         {"ry", EncodableValue(0)}});
+}
+
 class DesktopServicesTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -339,15 +351,7 @@ TEST_F(DesktopServicesTest, EachEmergencyChordsHotKeyEndsTheConsentAndNoOtherIde
 
 TEST_F(DesktopServicesTest, OnlyTheReleaseTimerReachesTheWatchdog) {
   ASSERT_TRUE(Consented(application_.Call("authorize", Event("G", {{"mode", EncodableValue("gamepad")}}))));
-  ASSERT_EQ(application_.Call("input", Event("G", {{"type", EncodableValue("gamepad")},
-                                                   {"buttons", EncodableValue(0x1000)},
-                                                   {"lt", EncodableValue(0)},
-                                                   {"rt", EncodableValue(0)},
-                                                   {"lx", EncodableValue(0)},
-                                                   {"ly", EncodableValue(0)},
-                                                   {"rx", EncodableValue(0)},
-                                                   {"ry", EncodableValue(0)}})),
-            "success");
+  ASSERT_EQ(application_.Call("input", GamepadReport("G", 0x1000)), "success");
   ASSERT_EQ(Reports().size(), 2u);  // the neutral report of the attach, then A
   now_ms_ += 501;
   // Another timer of the window is not the release timer.
@@ -379,14 +383,7 @@ TEST_F(DesktopServicesTest, TheEmergencyHotKeyMessageReleasesTheControllerAndTel
 // A report the driver does not take is lost input, whatever the driver's error: the application hears
 // of it, and a consent whose controller does not take its neutral report is not given.
 TEST_F(DesktopServicesTest, AReportTheDriverDoesNotTakeIsAnsweredAsBlocked) {
-  const EncodableMap report = Event("G", {{"type", EncodableValue("gamepad")},
-                                          {"buttons", EncodableValue(0x1000)},
-                                          {"lt", EncodableValue(0)},
-                                          {"rt", EncodableValue(0)},
-                                          {"lx", EncodableValue(0)},
-                                          {"ly", EncodableValue(0)},
-                                          {"rx", EncodableValue(0)},
-                                          {"ry", EncodableValue(0)}});
+  const EncodableMap report = GamepadReport("G", 0x1000);
   ASSERT_TRUE(Consented(application_.Call("authorize", Event("G", {{"mode", EncodableValue("gamepad")}}))));
   driver_.SetReportError(ERROR_GEN_FAILURE);
   EXPECT_EQ(application_.Call("input", report), "error INPUT_BLOCKED Windows refused input or command is invalid");
