@@ -67,6 +67,18 @@ class BusTest : public ::testing::Test {
     return connection;
   }
 
+  // With every await-output request failing, the thread ends after exactly the bound of requests,
+  // and disconnecting still works.
+  void ExpectTheThreadToEndAtTheBound() {
+    auto connection = Connected();
+    ASSERT_TRUE(ThreadEnded(*connection));
+    EXPECT_EQ(driver_.NotificationRequests(), kBound);
+    EXPECT_EQ(driver_.Cancellations(), 0u);
+    Disconnect(connection.get());
+    EXPECT_EQ(connection->notification_thread, nullptr);
+    EXPECT_EQ(driver_.OpenDevices(), 0);
+  }
+
   // A DualShock 4 target, the only kind the driver sends output to.
   static std::unique_ptr<BusTarget> OutputTarget() {
     auto target = AllocateTarget();
@@ -297,24 +309,12 @@ TEST_F(BusTest, OtherNotificationResultsIssueTheNextRequest) {
 
 TEST_F(BusTest, NotificationRequestsFailingAtOnceEndTheThreadAtTheBound) {
   driver_.FailNotificationsAtOnce(ERROR_GEN_FAILURE, kEveryRequest);
-  auto connection = Connected();
-  ASSERT_TRUE(ThreadEnded(*connection));
-  EXPECT_EQ(driver_.NotificationRequests(), kBound);
-  EXPECT_EQ(driver_.Cancellations(), 0u);
-  Disconnect(connection.get());
-  EXPECT_EQ(connection->notification_thread, nullptr);
-  EXPECT_EQ(driver_.OpenDevices(), 0);
+  ExpectTheThreadToEndAtTheBound();
 }
 
 TEST_F(BusTest, NotificationRequestsRefusedWhenIssuedEndTheThreadAtTheBound) {
   driver_.RefuseNotifications(ERROR_DEVICE_NOT_CONNECTED, kEveryRequest);
-  auto connection = Connected();
-  ASSERT_TRUE(ThreadEnded(*connection));
-  EXPECT_EQ(driver_.NotificationRequests(), kBound);
-  EXPECT_EQ(driver_.Cancellations(), 0u);
-  Disconnect(connection.get());
-  EXPECT_EQ(connection->notification_thread, nullptr);
-  EXPECT_EQ(driver_.OpenDevices(), 0);
+  ExpectTheThreadToEndAtTheBound();
 }
 
 TEST_F(BusTest, OutputBetweenFailuresStartsTheCountAgain) {
