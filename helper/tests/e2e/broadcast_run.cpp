@@ -217,12 +217,8 @@ int run(int argc, char** argv) {
     std::cerr << *error << "\n" << server.log_tail();
     return 1;
   }
-  if (auto error = server.start_whip()) {
+  if (auto error = server.start_whip({{kEndpoint, ""}})) {
     std::cerr << *error << "\n" << server.log_tail();
-    return 1;
-  }
-  if (auto error = server.create_endpoint(kEndpoint, "")) {
-    std::cerr << *error << "\n";
     return 1;
   }
   std::cout << "Janus 1.1.2 (VideoRoom) behind simple-whip-server on 127.0.0.1 in a private network namespace; "

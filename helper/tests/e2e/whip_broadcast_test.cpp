@@ -133,13 +133,7 @@ class WhipBroadcast : public ::testing::Test {
   void TearDown() override { engine_.reset(); }
 
   std::optional<std::string> start_whip() {
-    if (auto error = server_.start_whip()) {
-      return error;
-    }
-    if (auto error = server_.create_endpoint(kOpenEndpoint, "")) {
-      return error;
-    }
-    return server_.create_endpoint(kLockedEndpoint, "corvane-token");
+    return server_.start_whip({{kOpenEndpoint, ""}, {kLockedEndpoint, "corvane-token"}});
   }
 
   // The next event of the supervision step (run every 10 ms, as the session loop does), or nothing

@@ -153,6 +153,8 @@ std::optional<std::string> ChildProcess::start(const std::vector<std::string>& a
   return std::nullopt;
 }
 
+bool ChildProcess::signal(int number) const { return pid_ > 0 && kill(pid_, number) == 0; }
+
 void ChildProcess::stop() {
   if (pid_ <= 0) {
     return;
@@ -191,7 +193,7 @@ std::optional<std::string> WhipServer::start_janus() {
   return wait_ready(janus_, kJanusInfo, "Janus");
 }
 
-std::optional<std::string> WhipServer::start_whip() {
+std::optional<std::string> WhipServer::start_whip(const std::vector<WhipEndpoint>& endpoints) {
   const fs::path package(CORVANE_WHIP_SERVER_DIR);
   const fs::path sources = package / "usr/share/simple-whip-server/src";
   if (!fs::exists(sources / "server.js")) {
@@ -219,27 +221,31 @@ std::optional<std::string> WhipServer::start_whip() {
                                 (package / "usr/lib/x86_64-linux-gnu/nodejs").string();
   if (auto failed = whip_.start(
           {"node", "--require", std::string(CORVANE_E2E_DIR) + "/whip/loopback.js", (dir / "server.js").string()},
-          {node_path}, work_dir_ + "/whip.log")) {
+          {node_path, "CORVANE_WHIP_SETUP_PORT=" + std::to_string(kSetupPort)}, work_dir_ + "/whip.log")) {
     return failed;
+  }
+  const std::string setup = "http://127.0.0.1:" + std::to_string(kSetupPort) + "/whip";
+  if (auto not_ready = wait_ready(whip_, setup + "/healthcheck", "The WHIP server")) {
+    return not_ready;
+  }
+  for (const WhipEndpoint& endpoint : endpoints) {
+    json body = {{"id", endpoint.id}, {"room", kRoom}};
+    if (!endpoint.token.empty()) {
+      body["token"] = endpoint.token;
+    }
+    const Reply reply = http("POST", setup + "/create", "application/json", body.dump());
+    if (reply.status != 200) {
+      return "creating endpoint " + endpoint.id + ": " +
+             (reply.error.empty() ? std::to_string(reply.status) + " " + reply.body : reply.error);
+    }
+  }
+  if (!whip_.signal(SIGUSR2)) {
+    return "could not open the WHIP server's port: " + std::string(std::strerror(errno));
   }
   return wait_ready(whip_, "http://127.0.0.1:" + std::to_string(kWhipPort) + "/whip/healthcheck", "The WHIP server");
 }
 
 void WhipServer::stop_whip() { whip_.stop(); }
-
-std::optional<std::string> WhipServer::create_endpoint(const std::string& id, const std::string& token) {
-  json body = {{"id", id}, {"room", kRoom}};
-  if (!token.empty()) {
-    body["token"] = token;
-  }
-  const Reply reply =
-      http("POST", "http://127.0.0.1:" + std::to_string(kWhipPort) + "/whip/create", "application/json", body.dump());
-  if (reply.status != 200) {
-    return "creating endpoint " + id + ": " +
-           (reply.error.empty() ? std::to_string(reply.status) + " " + reply.body : reply.error);
-  }
-  return std::nullopt;
-}
 
 std::string WhipServer::whip_url() { return "http://localhost:" + std::to_string(kWhipPort) + "/whip/endpoint"; }
 

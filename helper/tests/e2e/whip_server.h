@@ -32,6 +32,8 @@ class ChildProcess {
   // Stops the process and reaps it; nothing when it is not running.
   void stop();
   bool running() const { return pid_ > 0; }
+  // Sends `number` to the running process; false when it is not running or the signal failed.
+  bool signal(int number) const;
 
  private:
   pid_t pid_ = -1;
@@ -46,9 +48,16 @@ struct PublisherTraffic {
   std::uint64_t video_lost = 0;  // video packets Janus found missing (its RTCP receiver count)
 };
 
+// An endpoint of the room; `token` empty: none required.
+struct WhipEndpoint {
+  std::string id;
+  std::string token;
+};
+
 class WhipServer {
  public:
   static constexpr std::uint16_t kWhipPort = 7080;
+  static constexpr std::uint16_t kSetupPort = 7081;  // the front end's port until its endpoints exist
   static constexpr std::uint64_t kRoom = 1234;
 
   WhipServer();
@@ -58,13 +67,11 @@ class WhipServer {
 
   // Starts Janus and waits until its API answers.
   std::optional<std::string> start_janus();
-  // Starts the WHIP front end and waits until it answers; endpoints must be created again after a
-  // restart (it keeps them in memory).
-  std::optional<std::string> start_whip();
+  // Starts the WHIP front end with `endpoints` (it keeps them in memory, so a restart names them
+  // again) and waits until it answers on kWhipPort. Publishers cannot reach it before the endpoints
+  // exist: it answers on kSetupPort until they are created.
+  std::optional<std::string> start_whip(const std::vector<WhipEndpoint>& endpoints);
   void stop_whip();
-
-  // Creates an endpoint of the room; `token` empty: none required.
-  std::optional<std::string> create_endpoint(const std::string& id, const std::string& token);
 
   // The WHIP URL of this server ("http://localhost:7080/whip/endpoint"): the endpoint ID is the stream key.
   static std::string whip_url();
