@@ -30,11 +30,12 @@ endif()
 
 # Registers a GoogleTest executable with CTest under a layer label (unit, win, process, interop).
 # Under Wine the test list is read when the tests run, not when they are built.
-# corvane_gtest(target label [LOCK resource] [FIXTURE name]): tests holding the same lock never run at
-# the same time (for state the whole X session shares: the window list, the keyboard); FIXTURE names a
-# CTest fixture the tests need set up first.
+# corvane_gtest(target label [LOCK resource] [FIXTURE name] [ENVIRONMENT NAME=value]): tests holding
+# the same lock never run at the same time (for state the whole X session shares: the window list, the
+# keyboard); FIXTURE names a CTest fixture the tests need set up first; ENVIRONMENT is added to the
+# tests' environment.
 function(corvane_gtest target label)
-  cmake_parse_arguments(ARG "" "LOCK;FIXTURE" "" ${ARGN})
+  cmake_parse_arguments(ARG "" "LOCK;FIXTURE;ENVIRONMENT" "" ${ARGN})
   target_link_libraries(${target} PRIVATE GTest::gtest_main)
   corvane_warnings(${target})
   if(CORVANE_WINDOWS)
@@ -65,6 +66,9 @@ function(corvane_gtest target label)
   endif()
   if(ARG_FIXTURE)
     list(APPEND properties FIXTURES_REQUIRED ${ARG_FIXTURE})
+  endif()
+  if(ARG_ENVIRONMENT)
+    list(APPEND properties ENVIRONMENT ${ARG_ENVIRONMENT})
   endif()
   gtest_discover_tests(${target}
     DISCOVERY_MODE PRE_TEST

@@ -1,7 +1,7 @@
 # The folder a user installs, laid out as Flutter's release bundle: the host and the engine library at
 # the top, the plug-in libraries beside them, the project data in data/, the media helper, the driver
 # installer in drivers/ and the GStreamer runtime in gstreamer/. `cmake --install` writes it; CPack
-# zips it (scripts/package).
+# zips it and makes the setup that installs it into Program Files (scripts/package).
 #
 # Set before this file is included, by client/ (stand-ins or a real Flutter app):
 #   CORVANE_FLUTTER_LIBRARY_FILE  flutter_windows.dll
@@ -42,15 +42,22 @@ endif()
 
 # Installing needs only the programs and the libraries, which scripts/package builds: not every test.
 set(CMAKE_SKIP_INSTALL_ALL_DEPENDENCY ON)
-set(CPACK_GENERATOR ZIP)
+set(CPACK_GENERATOR ZIP NSIS)
 set(CPACK_PACKAGE_VENDOR "Corvane")
-set(CPACK_PACKAGE_VERSION "0.1.0")
-set(CPACK_INCLUDE_TOPLEVEL_DIRECTORY ON)
+set(CPACK_PACKAGE_VERSION "${PROJECT_VERSION}")
 set(CPACK_ARCHIVE_COMPONENT_INSTALL OFF)
+set(CPACK_MONOLITHIC_INSTALL ON)
+# The setup's script is our own template (cmake/nsis/NSIS.template.in), filled in by cpack;
+# cmake/package_config.cmake names the files and signs when asked.
+set(CPACK_MODULE_PATH ${PROJECT_SOURCE_DIR}/cmake/nsis)
+set(CPACK_PROJECT_CONFIG_FILE ${PROJECT_SOURCE_DIR}/cmake/package_config.cmake)
+set(CPACK_CORVANE_SOURCE_DIR ${PROJECT_SOURCE_DIR})
+set(CPACK_CORVANE_NSIS_ICON ${PROJECT_SOURCE_DIR}/client/runner/resources/app_icon.ico)
 if(CORVANE_TEST_PACKAGE)
   # Built against our stand-in engine and plug-ins: usable for tests only, and it says so.
   set(CPACK_PACKAGE_NAME "corvane-test-package")
   set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Corvane TEST PACKAGE: stand-in Flutter engine and plug-ins, not for users")
+  set(CPACK_NSIS_DISPLAY_NAME "Corvane TEST PACKAGE")
   file(WRITE ${CMAKE_BINARY_DIR}/TEST-PACKAGE.txt
        "This is a test package of Corvane. Its flutter_windows.dll and plug-in libraries are stand-ins\n"
        "written for testing the host; they run no Flutter application. Do not give it to users.\n")
@@ -58,6 +65,6 @@ if(CORVANE_TEST_PACKAGE)
 else()
   set(CPACK_PACKAGE_NAME "corvane")
   set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Corvane desktop client")
+  set(CPACK_NSIS_DISPLAY_NAME "Corvane")
 endif()
-set(CPACK_PACKAGE_FILE_NAME "${CPACK_PACKAGE_NAME}-${CPACK_PACKAGE_VERSION}-windows-x64")
 include(CPack)
