@@ -25,18 +25,15 @@ install(FILES ${CORVANE_ICU_DATA_FILE} ${CORVANE_AOT_LIBRARY_FILE} DESTINATION d
 install(CODE "file(REMOVE_RECURSE \"\${CMAKE_INSTALL_PREFIX}/data/flutter_assets\")" COMPONENT client)
 install(DIRECTORY ${CORVANE_FLUTTER_ASSETS_DIR}/ DESTINATION data/flutter_assets COMPONENT client)
 
+include(${CMAKE_CURRENT_LIST_DIR}/package_checks.cmake)
 if(CORVANE_GAMEPAD_DRIVER_INSTALLER)
-  if(NOT EXISTS ${CORVANE_GAMEPAD_DRIVER_INSTALLER})
-    message(FATAL_ERROR "CORVANE_GAMEPAD_DRIVER_INSTALLER names no file: ${CORVANE_GAMEPAD_DRIVER_INSTALLER}")
-  endif()
-  # The host looks for exactly this name.
-  install(FILES ${CORVANE_GAMEPAD_DRIVER_INSTALLER} DESTINATION drivers
-          RENAME ViGEmBus_1.22.0_x64_x86_arm64.exe COMPONENT client)
+  corvane_check_gamepad_driver(${CORVANE_GAMEPAD_DRIVER_INSTALLER})
+  # Under the name the host looks for; the content is the one it accepts.
+  install(FILES ${CORVANE_GAMEPAD_DRIVER_INSTALLER} DESTINATION drivers RENAME ${CORVANE_GAMEPAD_DRIVER_NAME}
+          COMPONENT client)
 endif()
 if(CORVANE_GSTREAMER_RUNTIME_DIR)
-  if(NOT EXISTS ${CORVANE_GSTREAMER_RUNTIME_DIR}/bin)
-    message(FATAL_ERROR "CORVANE_GSTREAMER_RUNTIME_DIR has no bin/ folder: ${CORVANE_GSTREAMER_RUNTIME_DIR}")
-  endif()
+  corvane_check_gstreamer_runtime(${CORVANE_GSTREAMER_RUNTIME_DIR})
   install(DIRECTORY ${CORVANE_GSTREAMER_RUNTIME_DIR}/ DESTINATION gstreamer COMPONENT helper)
 endif()
 

@@ -15,14 +15,10 @@
 #include <string_view>
 #include <system_error>
 
+#include "gamepad_driver.h"  // kBundledInstallerName, kBundledInstallerSha256
 #include "handles.h"
 
 namespace corvane::client {
-
-// The installer's file name in the "drivers" folder beside the executable, and its SHA-256.
-inline constexpr std::wstring_view kBundledInstallerName = L"ViGEmBus_1.22.0_x64_x86_arm64.exe";
-inline constexpr std::string_view kBundledInstallerSha256 =
-    "89220a7865076b342892f98865f3499fb7c4cfd673159e89d352c360fd014c6a";
 
 // Why "installGamepadDriver" failed.
 enum class InstallError {

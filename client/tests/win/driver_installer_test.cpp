@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstddef>
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
@@ -352,7 +353,9 @@ TEST_F(DriverInstallerTest, WinVerifyTrustRefusesTheUnsignedInstaller) {
               static_cast<LONG>(TRUST_E_NOSIGNATURE));
   }
   seams_.trusted = nullptr;  // the product's own check
-  EXPECT_EQ(Installer().Install(), InstallError::kInvalid);
+  const std::optional<InstallError> refused = Installer().Install();
+  ASSERT_EQ(refused, InstallError::kInvalid);
+  EXPECT_EQ(InstallErrorMessage(*refused), "The bundled driver signature/checksum is invalid.");
   ExpectNothingHeldOrStarted();
 }
 
@@ -369,6 +372,49 @@ TEST_F(DriverInstallerTest, WinVerifyTrustLetsASignedInstallerStart) {
   ASSERT_EQ(WaitForSingleObject(started_event_, kWaitMs), WAIT_OBJECT_0);
   ASSERT_TRUE(Finish());
   EXPECT_TRUE(Installer().Status().installer_finished);
+}
+
+// Where the first code section of the PE file at `path` begins in the file; 0 when there is none.
+std::streamoff CodeOffset(const fs::path& path) {
+  std::ifstream file(path, std::ios::binary);
+  IMAGE_DOS_HEADER dos = {};
+  file.read(reinterpret_cast<char*>(&dos), sizeof dos);
+  IMAGE_NT_HEADERS64 nt = {};
+  file.seekg(dos.e_lfanew);
+  file.read(reinterpret_cast<char*>(&nt), sizeof nt);
+  file.seekg(dos.e_lfanew + static_cast<std::streamoff>(offsetof(IMAGE_NT_HEADERS64, OptionalHeader)) +
+             nt.FileHeader.SizeOfOptionalHeader);
+  for (WORD i = 0; file && i < nt.FileHeader.NumberOfSections; ++i) {
+    IMAGE_SECTION_HEADER section = {};
+    file.read(reinterpret_cast<char*>(&section), sizeof section);
+    if ((section.Characteristics & IMAGE_SCN_CNT_CODE) != 0 && section.SizeOfRawData > 64) {
+      return static_cast<std::streamoff>(section.PointerToRawData);
+    }
+  }
+  return 0;
+}
+
+TEST_F(DriverInstallerTest, WinVerifyTrustRefusesASignedInstallerChangedAfterSigning) {
+  const fs::path signed_installer = FixtureFolder() / L"signed-installer.exe";
+  ASSERT_TRUE(fs::is_regular_file(signed_installer))
+      << signed_installer << ", which the ctest test win.installer_files signs with osslsigncode";
+  fs::copy_file(signed_installer, installer_, fs::copy_options::overwrite_existing);
+  const std::streamoff code = CodeOffset(installer_);
+  ASSERT_GT(code, 0);
+  {
+    std::fstream file(installer_, std::ios::binary | std::ios::in | std::ios::out);
+    file.seekg(code + 16);
+    const char byte = static_cast<char>(file.get());
+    file.seekp(code + 16);
+    file.put(static_cast<char>(byte ^ 0x01));
+  }
+  // The digest is the changed file's own: only the signature can tell.
+  seams_.expected_sha256 = Sha256OfFile(installer_).value_or("unreadable");
+  seams_.trusted = nullptr;  // the product's own check
+  const std::optional<InstallError> refused = Installer().Install();
+  ASSERT_EQ(refused, InstallError::kInvalid);
+  EXPECT_EQ(InstallErrorMessage(*refused), "The bundled driver signature/checksum is invalid.");
+  ExpectNothingHeldOrStarted();
 }
 
 TEST_F(DriverInstallerTest, TheLogFolderMustBeNamedAndCreatable) {
