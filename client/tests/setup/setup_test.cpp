@@ -36,6 +36,7 @@ using corvane::testing::HostSession;
 constexpr DWORD kWaitMs = 60000;  // a guard against a hung program, never a pass condition
 constexpr wchar_t kUninstallKey[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Corvane";
 constexpr DWORD kExitRunning = 32;
+constexpr DWORD kExitEarlierInstall = 3;
 
 fs::path KnownFolder(const KNOWNFOLDERID& id) {
   wchar_t* path = nullptr;
@@ -251,6 +252,8 @@ TEST_F(Setup, InstallsSilentlyIntoProgramFilesRegistersItsUninstallerAndLeavesNo
   EXPECT_EQ(UninstallString(L"InstallLocation"), folder.wstring());
   EXPECT_EQ(UninstallString(L"UninstallString"), L"\"" + (folder / L"uninstall.exe").wstring() + L"\"");
   EXPECT_EQ(UninstallString(L"QuietUninstallString"), L"\"" + (folder / L"uninstall.exe").wstring() + L"\" /S");
+  EXPECT_EQ(UninstallNumber(L"NoModify"), 1u) << "no change or repair offered: the setup has no parts to choose";
+  EXPECT_EQ(UninstallNumber(L"NoRepair"), 1u);
   std::uintmax_t bytes = 0;
   std::size_t count = 0;
   for (const auto& [name, file] : Files(folder)) {
@@ -316,6 +319,19 @@ TEST_F(Setup, WhileTheInstalledHostRunsNeitherSetupNorUninstallerChangesAnything
   // Once it has ended, the same setup goes through.
   EXPECT_EQ(Install(CurrentSetup()), 0u);
   EXPECT_EQ(UninstallString(L"DisplayVersion"), L"" CORVANE_VERSION_TEXT);
+}
+
+TEST_F(Setup, AnEarlierInstallWhoseUninstallerFailsIsLeftAsItWas) {
+  ASSERT_EQ(Install(OlderSetup()), 0u);
+  // An uninstaller that fails: the fake driver installer, told to exit with 5.
+  fs::copy_file(fs::path(corvane::testing::executable_directory()) / L"fake_installer.exe",
+                InstallFolder() / L"uninstall.exe", fs::copy_options::overwrite_existing);
+  const auto before = Files(InstallFolder());
+  ASSERT_TRUE(SetEnvironmentVariableW(L"CORVANE_FAKE_INSTALLER_EXIT", L"5"));
+  EXPECT_EQ(Install(CurrentSetup()), kExitEarlierInstall);
+  SetEnvironmentVariableW(L"CORVANE_FAKE_INSTALLER_EXIT", nullptr);
+  EXPECT_EQ(Files(InstallFolder()), before);
+  EXPECT_EQ(UninstallString(L"DisplayVersion"), L"" CORVANE_OLDER_TEST_VERSION);
 }
 
 TEST_F(Setup, TheInstalledProgramsRunFromProgramFiles) {
