@@ -4,7 +4,6 @@
 // host code written against the real wrapper compiles against this one unchanged.
 
 #include <any>
-#include <compare>
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -13,6 +12,12 @@
 #include <typeinfo>
 #include <variant>
 #include <vector>
+
+// Flutter's wrapper compiles under C++17 too (a Flutter app builds it so), where <compare> and
+// operator<=> do not exist.
+#ifdef __cpp_impl_three_way_comparison
+#include <compare>
+#endif
 
 namespace flutter {
 
@@ -104,9 +109,11 @@ class EncodableValue : public internal::EncodableValueVariant {
     return std::nullopt;
   }
 
+#ifdef __cpp_impl_three_way_comparison
   // The variant's own order (by alternative, then by value) and equality, as one partial order. A
   // NaN double is unordered against every double, itself included, so NaN keys break a map's order
-  // (as they do in Flutter); the codec still carries them.
+  // (as they do in Flutter); the codec still carries them. Before C++20 the variant's own operators
+  // compare values directly.
   friend std::partial_ordering operator<=>(const EncodableValue& lhs, const EncodableValue& rhs) {
     const auto& left = static_cast<const super&>(lhs);
     const auto& right = static_cast<const super&>(rhs);
@@ -122,6 +129,7 @@ class EncodableValue : public internal::EncodableValueVariant {
     }
     return std::partial_ordering::unordered;
   }
+#endif
 };
 
 }  // namespace flutter
