@@ -1,7 +1,22 @@
 # Shared build rules of the Corvane programs.
 
-# Warnings are errors on every target of ours.
+# Our compiler settings: C++20 (required, no extensions) and the Windows header macros our sources are
+# written for, which also reach C and resource sources. They sit on each target of ours rather than on
+# the whole tree, so that what is not ours (GoogleTest, a Flutter app's plug-ins and Flutter's C++
+# wrapper) builds with its own settings; UNICODE and _UNICODE stay tree-wide, as in Flutter's build.
+# corvane_warnings calls it; targets not held to our warnings (generated code, the C stand-ins) call
+# it themselves. corvane_check_settings() fails the configuration if a target of ours lacks them.
+set(CORVANE_WINDOWS_DEFINITIONS WIN32_LEAN_AND_MEAN NOMINMAX _WIN32_WINNT=0x0A00)
+function(corvane_settings target)
+  set_target_properties(${target} PROPERTIES CXX_STANDARD 20 CXX_STANDARD_REQUIRED ON CXX_EXTENSIONS OFF)
+  if(WIN32)
+    target_compile_definitions(${target} PRIVATE ${CORVANE_WINDOWS_DEFINITIONS})
+  endif()
+endfunction()
+
+# Our settings, and warnings as errors: what every target of ours with our own sources calls.
 function(corvane_warnings target)
+  corvane_settings(${target})
   if(MSVC)
     target_compile_options(${target} PRIVATE /W4 /WX /permissive- /utf-8)
     return()
@@ -75,4 +90,67 @@ function(corvane_gtest target label)
     DISCOVERY_TIMEOUT 60
     TEST_PREFIX "${label}."
     PROPERTIES ${properties})
+endfunction()
+
+# Marks what is not ours, so that corvane_check_settings() passes it by: TARGETS made in our own
+# directories (Flutter's wrapper in a build against a Flutter app) and DIRECTORIES added with
+# add_subdirectory (GoogleTest, a Flutter app's plug-ins), with everything beneath them.
+function(corvane_third_party)
+  cmake_parse_arguments(ARG "" "" "TARGETS;DIRECTORIES" ${ARGN})
+  set_property(GLOBAL APPEND PROPERTY CORVANE_THIRD_PARTY_TARGETS ${ARG_TARGETS})
+  foreach(directory IN LISTS ARG_DIRECTORIES)
+    get_filename_component(directory ${directory} REALPATH)
+    set_property(GLOBAL APPEND PROPERTY CORVANE_THIRD_PARTY_DIRECTORIES ${directory})
+  endforeach()
+endfunction()
+
+# Fails the configuration when a target that compiles sources, in `directory` or below it (the
+# top-level CMakeLists.txt calls it last, with its own), is not marked third-party and lacks our
+# settings (corvane_settings): a target added without them is caught here, not built with others.
+function(corvane_check_settings directory)
+  get_property(third_party_targets GLOBAL PROPERTY CORVANE_THIRD_PARTY_TARGETS)
+  get_property(third_party_directories GLOBAL PROPERTY CORVANE_THIRD_PARTY_DIRECTORIES)
+  set(pending ${directory})
+  set(missing "")
+  while(pending)
+    list(POP_FRONT pending current)
+    get_filename_component(real ${current} REALPATH)
+    if(real IN_LIST third_party_directories)
+      continue()
+    endif()
+    get_property(subdirectories DIRECTORY ${current} PROPERTY SUBDIRECTORIES)
+    list(APPEND pending ${subdirectories})
+    get_property(targets DIRECTORY ${current} PROPERTY BUILDSYSTEM_TARGETS)
+    foreach(target IN LISTS targets)
+      get_target_property(type ${target} TYPE)
+      if(NOT type MATCHES "^(EXECUTABLE|STATIC_LIBRARY|SHARED_LIBRARY|MODULE_LIBRARY|OBJECT_LIBRARY)$"
+         OR target IN_LIST third_party_targets)
+        continue()
+      endif()
+      get_target_property(standard ${target} CXX_STANDARD)
+      get_target_property(required ${target} CXX_STANDARD_REQUIRED)
+      get_target_property(extensions ${target} CXX_EXTENSIONS)
+      set(lacks "")
+      if(NOT standard STREQUAL "20" OR NOT required OR extensions MATCHES "NOTFOUND$" OR extensions)
+        list(APPEND lacks "C++20")
+      endif()
+      if(WIN32)
+        get_target_property(definitions ${target} COMPILE_DEFINITIONS)
+        foreach(definition IN LISTS CORVANE_WINDOWS_DEFINITIONS)
+          if(NOT definition IN_LIST definitions)
+            list(APPEND lacks ${definition})
+          endif()
+        endforeach()
+      endif()
+      if(NOT lacks STREQUAL "")
+        list(JOIN lacks ", " lacks)
+        list(APPEND missing "  ${target} (${current}): ${lacks}")
+      endif()
+    endforeach()
+  endwhile()
+  if(NOT missing STREQUAL "")
+    list(JOIN missing "\n" missing)
+    message(FATAL_ERROR "Targets without our settings: call corvane_settings (or corvane_warnings) on them, "
+                        "or corvane_third_party for what is not ours:\n${missing}")
+  endif()
 endfunction()

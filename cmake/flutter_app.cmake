@@ -3,7 +3,9 @@
 # wrapper from windows/flutter/ephemeral, the wrapper compiled into flutter_wrapper_plugin and
 # flutter_wrapper_app, the twelve plug-ins built from their sources under ephemeral/.plugin_symlinks,
 # and flutter_assets and app.so from the app's build output (`flutter build windows` makes all of it).
-# Flutter's sources get Flutter's own settings (apply_standard_settings), not our warnings-as-errors.
+# Flutter's sources get Flutter's own settings, not ours: C++17, UNICODE and _UNICODE (the only
+# definitions the top-level CMakeLists.txt puts on the whole tree), apply_standard_settings' warnings
+# rather than our warnings-as-errors, and none of our other definitions (corvane_settings).
 
 set(app ${CORVANE_FLUTTER_APP_DIR})
 set(ephemeral ${app}/windows/flutter/ephemeral)
@@ -29,6 +31,11 @@ function(apply_standard_settings TARGET)
   target_compile_definitions(${TARGET} PRIVATE "$<$<CONFIG:Debug>:_DEBUG>")
 endfunction()
 
+# C++17 for every target made from here to the end of the plug-ins, as MSVC builds them: cxx_std_17
+# above is only a minimum, which a compiler defaulting to a later standard would exceed. Our targets
+# set C++20 themselves (corvane_settings).
+set(CMAKE_CXX_STANDARD 17)
+
 # As the app's windows/flutter/CMakeLists.txt makes them. Flutter's headers are system headers to our
 # code, so that our warnings stay on our code.
 add_library(flutter INTERFACE)
@@ -47,6 +54,8 @@ apply_standard_settings(flutter_wrapper_app)
 target_link_libraries(flutter_wrapper_app PUBLIC flutter)
 target_include_directories(flutter_wrapper_app SYSTEM PUBLIC ${wrapper}/include)
 
+corvane_third_party(TARGETS flutter_wrapper_plugin flutter_wrapper_app)
+
 # What our portable code compiles against (EncodableValue, the codecs): Flutter's, here.
 add_library(flutter_wrapper_core INTERFACE)
 target_link_libraries(flutter_wrapper_core INTERFACE flutter_wrapper_app)
@@ -63,9 +72,11 @@ foreach(entry IN LISTS CORVANE_FLUTTER_PLUGINS)
     message(FATAL_ERROR "The plug-in ${plugin} is missing from ${ephemeral}/.plugin_symlinks: the app must depend on it")
   endif()
   add_subdirectory(${source} ${CMAKE_BINARY_DIR}/plugins/${plugin})
+  corvane_third_party(DIRECTORIES ${source})
   list(APPEND CORVANE_PLUGIN_TARGETS ${plugin}_plugin)
   list(APPEND CORVANE_PLUGIN_LIBRARY_FILES $<TARGET_FILE:${plugin}_plugin> ${${plugin}_bundled_libraries})
 endforeach()
+unset(CMAKE_CXX_STANDARD)
 
 set(CORVANE_FLUTTER_ENGINE_TARGET flutter)
 # What the installed folder takes (cmake/package.cmake).
