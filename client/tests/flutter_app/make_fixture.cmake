@@ -28,7 +28,10 @@ file(COPY_FILE ${embedding}/wrapper/flutter_engine.cpp ${wrapper}/flutter_engine
 file(COPY_FILE ${embedding}/wrapper/flutter_view_controller.cpp ${wrapper}/flutter_view_controller.cc)
 file(WRITE ${wrapper}/plugin_registrar.cc "// The stand-in plug-ins use the C API only: no C++ registrar.\n")
 
-# The plug-ins, each a folder of its own with a plug-in's windows/CMakeLists.txt.
+# The plug-ins, each a folder of its own with a plug-in's windows/CMakeLists.txt. One of them also
+# has sources that compile only with Flutter's settings (flutter_settings_only.cpp and .c), so that
+# the build fails if ours reach the plug-ins.
+set(settings_plugin url_launcher_windows)
 set(plugin_list "")
 foreach(entry IN LISTS CORVANE_FLUTTER_PLUGINS)
   string(REPLACE ":" ";" parts "${entry}")
@@ -37,13 +40,22 @@ foreach(entry IN LISTS CORVANE_FLUTTER_PLUGINS)
   set(folder ${ephemeral}/.plugin_symlinks/${plugin}/windows)
   file(MAKE_DIRECTORY ${folder})
   file(COPY_FILE ${SOURCE}/standins/plugins/plugin.cpp ${folder}/plugin.cpp)
+  set(languages CXX)
+  set(sources "\"plugin.cpp\"")
+  if(plugin STREQUAL settings_plugin)
+    foreach(file flutter_settings_only.cpp flutter_settings_only.c)
+      file(COPY_FILE ${CMAKE_CURRENT_LIST_DIR}/${file} ${folder}/${file})
+      string(APPEND sources " \"${file}\"")
+    endforeach()
+    set(languages "C CXX")
+  endif()
   file(MAKE_DIRECTORY ${folder}/include/${plugin})
   file(WRITE ${folder}/CMakeLists.txt
     "cmake_minimum_required(VERSION 3.14)\n"
     "set(PROJECT_NAME \"${plugin}\")\n"
-    "project(\${PROJECT_NAME} LANGUAGES CXX)\n"
+    "project(\${PROJECT_NAME} LANGUAGES ${languages})\n"
     "set(PLUGIN_NAME \"\${PROJECT_NAME}_plugin\")\n"
-    "add_library(\${PLUGIN_NAME} SHARED \"plugin.cpp\")\n"
+    "add_library(\${PLUGIN_NAME} SHARED ${sources})\n"
     "apply_standard_settings(\${PLUGIN_NAME})\n"
     "set_target_properties(\${PLUGIN_NAME} PROPERTIES CXX_VISIBILITY_PRESET hidden PREFIX \"\")\n"
     "target_compile_definitions(\${PLUGIN_NAME} PRIVATE FLUTTER_PLUGIN_IMPL\n"
