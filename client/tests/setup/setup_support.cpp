@@ -74,8 +74,8 @@ bool UninstallKeyExists() {
   return true;
 }
 
-std::map<fs::path, std::tuple<std::uintmax_t, fs::file_time_type>> Files(const fs::path& root) {
-  std::map<fs::path, std::tuple<std::uintmax_t, fs::file_time_type>> files;
+FileStates Files(const fs::path& root) {
+  FileStates files;
   std::error_code error;
   for (const auto& entry : fs::recursive_directory_iterator(root, error)) {
     if (entry.is_regular_file()) {
@@ -203,6 +203,17 @@ void SetupTest::ExpectNothingOfOursLeft() {
   EXPECT_FALSE(fs::exists(InstallFolder())) << InstallFolder();
   EXPECT_FALSE(fs::exists(Shortcut())) << Shortcut();
   EXPECT_FALSE(UninstallKeyExists());
+}
+
+void SetupTest::ExpectSetupAndUninstallerRefuse(const FileStates& before) {
+  EXPECT_EQ(Install(CurrentSetup()), kExitRunning);
+  EXPECT_EQ(Files(InstallFolder()), before);
+  EXPECT_EQ(UninstallString(L"DisplayVersion"), L"" CORVANE_OLDER_TEST_VERSION);
+
+  Uninstall();  // its copy, which does the work, says nothing to us: what is left tells
+  EXPECT_EQ(Files(InstallFolder()), before);
+  EXPECT_TRUE(fs::exists(Shortcut()));
+  EXPECT_TRUE(UninstallKeyExists());
 }
 
 std::set<fs::path> SetupTest::ExpectedFiles() {

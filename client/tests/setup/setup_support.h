@@ -38,7 +38,8 @@ std::optional<DWORD> UninstallNumber(const wchar_t* name);
 bool UninstallKeyExists();
 
 // The files under `root`, relative, with their size and last write time.
-std::map<fs::path, std::tuple<std::uintmax_t, fs::file_time_type>> Files(const fs::path& root);
+using FileStates = std::map<fs::path, std::tuple<std::uintmax_t, fs::file_time_type>>;
+FileStates Files(const fs::path& root);
 std::set<fs::path> Names(const fs::path& root);
 
 // WinVerifyTrust (the host's check) passes the file.
@@ -72,6 +73,9 @@ class SetupTest : public ::testing::Test {
   static std::string Read(const fs::path& file);
 
   static void ExpectNothingOfOursLeft();
+  // While a program of the older install runs: this build's setup exits with kExitRunning and the
+  // uninstaller leaves everything as it was (`before`, the folder's files).
+  static void ExpectSetupAndUninstallerRefuse(const FileStates& before);
   // What the setup of this build installs: what cpack staged, and the uninstaller.
   static std::set<fs::path> ExpectedFiles();
 };
