@@ -12,6 +12,7 @@
 #include "main/pipe_server.h"
 #include "main/pipe_stream.h"
 #include "main/session.h"
+#include "platform/crash_handler.h"
 #include "platform/standard_error.h"
 
 namespace {
@@ -54,6 +55,7 @@ corvane::Status serve(const corvane::helper::LaunchConfig& config) {
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
+  corvane::helper::install_crash_handler();
   const auto arguments = utf8_arguments(argc, argv);
   const auto config = corvane::helper::parse_launch_config(arguments);
   if (!config) {

@@ -83,9 +83,18 @@ struct ModuleTraits {
   static void close(HMODULE h) noexcept { FreeLibrary(h); }
 };
 
+// A directory search (FindFirstFileExW).
+struct FindHandleTraits {
+  using value_type = HANDLE;
+  static HANDLE invalid() noexcept { return INVALID_HANDLE_VALUE; }
+  static bool is_valid(HANDLE h) noexcept { return h != nullptr && h != INVALID_HANDLE_VALUE; }
+  static void close(HANDLE h) noexcept { FindClose(h); }
+};
+
 using UniqueHandle = UniqueResource<KernelHandleTraits>;
 using UniqueFileHandle = UniqueResource<FileHandleTraits>;
 using UniqueLocalMemory = UniqueResource<LocalMemoryTraits>;
 using UniqueModule = UniqueResource<ModuleTraits>;
+using UniqueFindHandle = UniqueResource<FindHandleTraits>;
 
 }  // namespace corvane::helper

@@ -18,6 +18,7 @@
 
 #include "child_process.h"
 #include "common/unicode.h"
+#include "scoped_variable.h"
 #include "windows/media/runtime_loader.h"
 
 namespace corvane::testing {
@@ -215,28 +216,6 @@ void remove_tree(const std::wstring& path) {
   }
   RemoveDirectoryW(path.c_str());
 }
-
-// Sets (or, with nothing, removes) an environment variable of this process until the end of the scope;
-// the probes started meanwhile inherit it.
-class ScopedVariable {
- public:
-  ScopedVariable(std::wstring name, const std::optional<std::wstring>& value) : name_(std::move(name)) {
-    wchar_t buffer[32768];
-    SetLastError(ERROR_SUCCESS);
-    const DWORD length = GetEnvironmentVariableW(name_.c_str(), buffer, 32768);
-    if (length != 0 || GetLastError() != ERROR_ENVVAR_NOT_FOUND) {
-      old_ = std::wstring(buffer, length < 32768 ? length : 0);
-    }
-    SetEnvironmentVariableW(name_.c_str(), value ? value->c_str() : nullptr);
-  }
-  ScopedVariable(const ScopedVariable&) = delete;
-  ScopedVariable& operator=(const ScopedVariable&) = delete;
-  ~ScopedVariable() { SetEnvironmentVariableW(name_.c_str(), old_ ? old_->c_str() : nullptr); }
-
- private:
-  std::wstring name_;
-  std::optional<std::wstring> old_;
-};
 
 // What a probe run left: its "name=value" lines and the stand-in's record.
 struct ProbeReport {
