@@ -129,8 +129,12 @@ TEST_F(CrashHandler, ACrashOnTheMainThreadEndsWithOneLineExitCodeOneAndADump) {
 }
 
 TEST_F(CrashHandler, ACrashOnASecondThreadEndsTheProcessAsOnTheMainThread) {
+  // LOCALAPPDATA with a trailing separator: the line names the dump without a doubled one.
+  const ScopedVariable trailing(L"LOCALAPPDATA", local_.path().wstring() + L"\\");
   const Crash crash = run_program(L"thread");
   const CrashLine line = expect_crash_line(crash, kRaisedCode);
+  EXPECT_TRUE(line.rest.starts_with("; crash dump: " + local_.crash_folder().string() + "\\corvane_media_helper-"))
+      << line.rest;
   const MinidumpFile dump = expect_dump(crash, line, local_.crash_folder());
   EXPECT_NE(dump.module_holding(line.address), nullptr) << "the raising address is in no module of the dump";
   EXPECT_GE(dump.thread_ids.size(), 3u) << "the main, the crashing and the writing thread";
@@ -183,14 +187,28 @@ TEST_F(CrashHandler, TheDumpWrittenLongestAgoGoesFirstAndOfTwoAsOldTheFirstByNam
 
 struct NoDumpCase {
   const char* name;
-  // Prepares LOCALAPPDATA (`local`); returns the line's expected text after the address as a pattern.
+  // Prepares LOCALAPPDATA under `local`; returns the line's expected text after the address, as a
+  // pattern. A pattern ending in kSystemError is followed by "<the system's message> (os error N)".
   std::string (*prepare)(const fs::path& local, std::optional<ScopedVariable>& variable);
 };
 
 void PrintTo(const NoDumpCase& no_dump, std::ostream* out) { *out << no_dump.name; }
 
+constexpr const char* kSystemError = R"(: (.*) \(os error ([0-9]+)\))";
+
 std::string escaped(const std::string& text) {
   return std::regex_replace(text, std::regex(R"([.^$|()\[\]{}*+?\\])"), R"(\$&)");
+}
+
+// The system's message for `code` as the helper's errors give it (no trailing line break or space).
+std::string system_message(DWORD code) {
+  wchar_t text[512];
+  DWORD length =
+      FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code, 0, text, 512, nullptr);
+  while (length > 0 && (text[length - 1] == L'\r' || text[length - 1] == L'\n' || text[length - 1] == L' ')) {
+    --length;
+  }
+  return fs::path(std::wstring(text, length)).string();
 }
 
 const NoDumpCase kNoDumpCases[] = {
@@ -199,20 +217,30 @@ const NoDumpCase kNoDumpCases[] = {
        fs::create_directories(local / "Corvane");
        std::ofstream(local / "Corvane" / "crashes") << "x";
        return "; no crash dump was written: " + escaped((local / "Corvane" / "crashes").string()) +
-              R"(\\corvane_media_helper-[0-9]{8}T[0-9]{6}Z-[0-9]+\.dmp could not be written: .+ \(os error [1-9][0-9]*\))";
+              R"(\\corvane_media_helper-[0-9]{8}T[0-9]{6}Z-[0-9]+\.dmp could not be written)" + kSystemError;
      }},
     {"LocalAppDataIsAFile",
      [](const fs::path& local, std::optional<ScopedVariable>& variable) {
        std::ofstream(local / "file") << "x";
        variable.emplace(L"LOCALAPPDATA", (local / "file").wstring());
        return "; no crash dump was written: the crash folder " +
-              escaped((local / "file" / "Corvane" / "crashes").string()) +
-              R"( could not be created: .+ \(os error [1-9][0-9]*\))";
+              escaped((local / "file" / "Corvane" / "crashes").string()) + " could not be created" + kSystemError;
+     }},
+    {"LocalAppDataHoldsALineBreak",
+     [](const fs::path& local, std::optional<ScopedVariable>& variable) {
+       variable.emplace(L"LOCALAPPDATA", local.wstring() + L"\\a\r\nb");
+       return "; no crash dump was written: the crash folder " + escaped(local.string()) +
+              R"(\\a  b\\Corvane\\crashes could not be created)" + kSystemError;
      }},
     {"LocalAppDataIsNotSet",
      [](const fs::path&, std::optional<ScopedVariable>& variable) {
        variable.emplace(L"LOCALAPPDATA", std::nullopt);
        return std::string("; no crash dump was written: LOCALAPPDATA is not set");
+     }},
+    {"LocalAppDataIsTooLong",
+     [](const fs::path& local, std::optional<ScopedVariable>& variable) {
+       variable.emplace(L"LOCALAPPDATA", local.wstring() + L"\\" + std::wstring(1100, L'a'));
+       return std::string("; no crash dump was written: the path in LOCALAPPDATA is too long");
      }},
 };
 
@@ -221,21 +249,28 @@ class CrashWithoutDump : public ::testing::TestWithParam<NoDumpCase> {
   LocalAppDataFolder local_;
 };
 
+std::set<fs::path> tree_of(const fs::path& folder) {
+  std::set<fs::path> paths;
+  for (const auto& entry : fs::recursive_directory_iterator(folder)) {
+    paths.insert(entry.path());
+  }
+  return paths;
+}
+
 TEST_P(CrashWithoutDump, StillEndsWithOneLineSayingWhyAndExitCodeOne) {
   std::optional<ScopedVariable> variable;
   const std::string expected = GetParam().prepare(local_.path(), variable);
-  std::set<fs::path> files_before;
-  for (const auto& entry : fs::recursive_directory_iterator(local_.path())) {
-    files_before.insert(entry.path());
-  }
+  const std::set<fs::path> before = tree_of(local_.path());
   const Crash crash = run_program(L"main");
   const CrashLine line = expect_crash_line(crash, kAccessViolation);
-  EXPECT_TRUE(std::regex_match(line.rest, std::regex(expected))) << line.rest << "\n  expected: " << expected;
-  std::set<fs::path> files_after;
-  for (const auto& entry : fs::recursive_directory_iterator(local_.path())) {
-    files_after.insert(entry.path());
+  std::smatch match;
+  ASSERT_TRUE(std::regex_match(line.rest, match, std::regex(expected))) << line.rest << "\n  expected: " << expected;
+  if (expected.ends_with(kSystemError)) {
+    const auto code = static_cast<DWORD>(std::stoul(match[match.size() - 1].str()));
+    EXPECT_NE(code, 0u);
+    EXPECT_EQ(match[match.size() - 2].str(), system_message(code));
   }
-  EXPECT_EQ(files_after, files_before);
+  EXPECT_EQ(tree_of(local_.path()), before);
 }
 
 INSTANTIATE_TEST_SUITE_P(Folders, CrashWithoutDump, ::testing::ValuesIn(kNoDumpCases),
