@@ -11,6 +11,7 @@
 
 #include "common/fixed_text.h"
 #include "platform/handles.h"
+#include "platform/os_error.h"
 #include "platform/standard_error.h"
 
 namespace corvane::helper {
@@ -64,12 +65,7 @@ void append_wide(std::wstring_view text) {
 
 // "<system message> (os error N)", as the helper's other errors say it.
 void append_system_error(DWORD code) {
-  const DWORD length = FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code, 0,
-                                      g_crash.message.data(), static_cast<DWORD>(g_crash.message.size()), nullptr);
-  std::wstring_view text(g_crash.message.data(), length);
-  while (!text.empty() && (text.back() == L'\r' || text.back() == L'\n' || text.back() == L' ')) {
-    text.remove_suffix(1);
-  }
+  const std::wstring_view text = system_message(code, g_crash.message);
   if (text.empty()) {
     g_crash.line.append("unknown error");
   } else {
@@ -117,6 +113,14 @@ const wchar_t* path_in_folder(std::wstring_view name) {
   return g_crash.scratch.c_str();
 }
 
+// The pattern that finds every dump in the folder, in the scratch path.
+const wchar_t* dump_search_pattern() {
+  path_in_folder(kDumpPrefix);
+  g_crash.scratch.append(L"*");
+  g_crash.scratch.append(kDumpSuffix);
+  return g_crash.scratch.c_str();
+}
+
 // Whether a dump written at `time` named `name` is older than the oldest found so far.
 bool is_older(const FILETIME& time, std::wstring_view name, const FILETIME& oldest_time) {
   const LONG order = CompareFileTime(&time, &oldest_time);
@@ -128,8 +132,7 @@ void keep_newest_dumps() {
   for (;;) {
     UniqueFindHandle search;
     WIN32_FIND_DATAW found{};
-    search.reset(FindFirstFileExW(path_in_folder(L"corvane_media_helper-*.dmp"), FindExInfoBasic, &found,
-                                  FindExSearchNameMatch, nullptr, 0));
+    search.reset(FindFirstFileExW(dump_search_pattern(), FindExInfoBasic, &found, FindExSearchNameMatch, nullptr, 0));
     if (!search) {
       return;
     }
@@ -296,7 +299,7 @@ bool load_dump_writer() {
   return true;  // dbghelp.dll stays loaded: a crashed process must not load libraries
 }
 
-bool start_writer() {
+void start_writer() {
   g_crash.crash_requested = CreateEventW(nullptr, TRUE, FALSE, nullptr);
   if (g_crash.crash_requested != nullptr) {
     g_crash.writer = CreateThread(nullptr, 0, run_writer, nullptr, 0, &g_crash.writer_id);
@@ -304,9 +307,7 @@ bool start_writer() {
   if (g_crash.writer == nullptr) {
     g_crash.setup_failure = "the dump writer could not start";
     g_crash.setup_error = GetLastError();
-    return false;
   }
-  return true;
 }
 
 }  // namespace

@@ -1,29 +1,26 @@
 #include "platform/os_error.h"
 
+#include <array>
 #include <string_view>
 
 #include "common/unicode.h"
 
 namespace corvane::helper {
 
+std::wstring_view system_message(DWORD code, std::span<wchar_t> buffer) noexcept {
+  const DWORD length = FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code, 0,
+                                      buffer.data(), static_cast<DWORD>(buffer.size()), nullptr);
+  std::wstring_view text(buffer.data(), length);
+  while (!text.empty() && (text.back() == L'\r' || text.back() == L'\n' || text.back() == L' ')) {
+    text.remove_suffix(1);
+  }
+  return text;
+}
+
 std::string system_error_text(DWORD code) {
-  wchar_t* buffer = nullptr;
-  const DWORD length =
-      FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-                     nullptr, code, 0, reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
-  std::string message;
-  if (length > 0 && buffer != nullptr) {
-    std::wstring_view text(buffer, length);
-    while (!text.empty() && (text.back() == L'\r' || text.back() == L'\n' || text.back() == L' ')) {
-      text.remove_suffix(1);
-    }
-    message = utf16_to_utf8_lossy(text);
-  } else {
-    message = "unknown error";
-  }
-  if (buffer != nullptr) {
-    LocalFree(buffer);
-  }
+  std::array<wchar_t, 2048> buffer{};  // far more than any system message needs
+  const std::wstring_view text = system_message(code, buffer);
+  const std::string message = text.empty() ? std::string("unknown error") : utf16_to_utf8_lossy(text);
   return message + " (os error " + std::to_string(code) + ")";
 }
 

@@ -26,6 +26,23 @@ class Bytes {
     return true;
   }
 
+  // A list stream at `offset`: a 32-bit count, then the records, each given to `each` (which
+  // returns false when something it reads runs past the end).
+  template <class Record, class Each>
+  bool read_list(std::uint64_t offset, Each each) const {
+    ULONG32 count = 0;
+    if (!read(offset, count)) {
+      return false;
+    }
+    for (ULONG32 i = 0; i < count; ++i) {
+      Record record{};
+      if (!read(offset + sizeof count + std::uint64_t{i} * sizeof record, record) || !each(record)) {
+        return false;
+      }
+    }
+    return true;
+  }
+
   // A MINIDUMP_STRING: a byte length, then UTF-16 without a terminator.
   bool read_string(std::uint64_t offset, std::wstring& out) const {
     ULONG32 length = 0;
@@ -89,35 +106,22 @@ Expected<MinidumpFile, std::string> read_minidump(const std::wstring& path) {
       dump.exception_address = exception.ExceptionRecord.ExceptionAddress;
       have_exception = true;
     } else if (entry.StreamType == ThreadListStream) {
-      ULONG32 count = 0;
-      if (!bytes.read(at, count)) {
+      have_threads = bytes.read_list<MINIDUMP_THREAD>(at, [&](const MINIDUMP_THREAD& thread) {
+        dump.thread_ids.push_back(thread.ThreadId);
+        return true;
+      });
+      if (!have_threads) {
         return fail("the thread list runs past the end");
       }
-      for (ULONG32 t = 0; t < count; ++t) {
-        MINIDUMP_THREAD thread{};
-        if (!bytes.read(at + sizeof count + std::uint64_t{t} * sizeof thread, thread)) {
-          return fail("the thread list runs past the end");
-        }
-        dump.thread_ids.push_back(thread.ThreadId);
-      }
-      have_threads = true;
     } else if (entry.StreamType == ModuleListStream) {
-      ULONG32 count = 0;
-      if (!bytes.read(at, count)) {
+      have_modules = bytes.read_list<MINIDUMP_MODULE>(at, [&](const MINIDUMP_MODULE& module) {
+        MinidumpModule found{module.BaseOfImage, module.SizeOfImage, {}};
+        dump.modules.push_back(found);
+        return bytes.read_string(module.ModuleNameRva, dump.modules.back().name);
+      });
+      if (!have_modules) {
         return fail("the module list runs past the end");
       }
-      for (ULONG32 m = 0; m < count; ++m) {
-        MINIDUMP_MODULE module{};
-        MinidumpModule found;
-        if (!bytes.read(at + sizeof count + std::uint64_t{m} * sizeof module, module) ||
-            !bytes.read_string(module.ModuleNameRva, found.name)) {
-          return fail("the module list runs past the end");
-        }
-        found.base = module.BaseOfImage;
-        found.size = module.SizeOfImage;
-        dump.modules.push_back(std::move(found));
-      }
-      have_modules = true;
     }
   }
   if (!have_exception || !have_threads || !have_modules) {
