@@ -1,4 +1,4 @@
-#include "bus_client.h"
+#include "gamepad/bus_client.h"
 
 #include <setupapi.h>
 

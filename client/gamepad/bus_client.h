@@ -12,8 +12,8 @@
 #include <string>
 #include <vector>
 
-#include "bus_protocol.h"
-#include "gamepad_state.h"
+#include "gamepad/bus_protocol.h"
+#include "gamepad/gamepad_state.h"
 
 namespace corvane::client {
 

@@ -1,4 +1,4 @@
-#include "bus_protocol.h"
+#include "gamepad/bus_protocol.h"
 
 #include <algorithm>
 

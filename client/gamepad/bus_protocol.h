@@ -6,7 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "gamepad_state.h"
+#include "gamepad/gamepad_state.h"
 
 namespace corvane::client {
 

@@ -1,4 +1,4 @@
-#include "driver_installer.h"
+#include "gamepad/driver_installer.h"
 
 // After windows.h: CNG and WinTrust.
 #include <bcrypt.h>

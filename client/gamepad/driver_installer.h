@@ -15,8 +15,8 @@
 #include <string_view>
 #include <system_error>
 
+#include "base/handles.h"
 #include "gamepad_driver.h"  // kBundledInstallerName, kBundledInstallerSha256
-#include "handles.h"
 
 namespace corvane::client {
 

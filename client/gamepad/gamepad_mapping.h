@@ -9,7 +9,7 @@
 
 #include <flutter/encodable_value.h>
 
-#include "gamepad_state.h"
+#include "gamepad/gamepad_state.h"
 
 namespace corvane::client {
 

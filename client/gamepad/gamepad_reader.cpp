@@ -1,10 +1,10 @@
-#include "gamepad_reader.h"
+#include "gamepad/gamepad_reader.h"
 
 #include <algorithm>
 #include <iterator>
 #include <utility>
 
-#include "utils.h"
+#include "base/unicode.h"
 
 namespace corvane::client {
 namespace {
@@ -57,7 +57,7 @@ JoystickPosition PortablePosition(const JOYINFOEX& info) {
 std::string JoystickName(const JOYCAPSW& caps) {
   const auto* end = std::find(std::begin(caps.szPname), std::end(caps.szPname), L'\0');
   const std::wstring product(std::begin(caps.szPname), end);
-  std::string name = Utf8FromUtf16(product.c_str());
+  std::string name = Utf8FromUtf16(std::wstring_view(product));
   return name.empty() ? std::string("USB gamepad") : name;
 }
 

@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "gamepad_mapping.h"
+#include "gamepad/gamepad_mapping.h"
 
 namespace corvane::client {
 

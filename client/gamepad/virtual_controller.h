@@ -2,7 +2,7 @@
 // What the remote-input consent needs of the virtual Xbox 360 controller (portable): the real one
 // sits on the bus driver, tests put a recording one in its place.
 
-#include "gamepad_state.h"
+#include "gamepad/gamepad_state.h"
 
 namespace corvane::client {
 

@@ -1,4 +1,4 @@
-#include "virtual_gamepad.h"
+#include "gamepad/virtual_gamepad.h"
 
 #include <utility>
 

@@ -6,9 +6,9 @@
 #include <functional>
 #include <memory>
 
-#include "bus_client.h"
-#include "gamepad_state.h"
-#include "virtual_controller.h"
+#include "gamepad/bus_client.h"
+#include "gamepad/gamepad_state.h"
+#include "gamepad/virtual_controller.h"
 
 namespace corvane::client {
 

@@ -1,8 +1,8 @@
-#include "flutter_window.h"
+#include "runner/flutter_window.h"
 
 #include <optional>
 
-#include "plugin_registration.h"
+#include "runner/plugin_registration.h"
 
 FlutterWindow::FlutterWindow(const flutter::DartProject& project) : project_(project) {}
 
@@ -20,7 +20,8 @@ bool FlutterWindow::AfterCreate() {
   }
   RegisterPlugins(flutter_controller_->engine());
   SetChildContent(flutter_controller_->view()->GetNativeWindow());
-  services_ = std::make_unique<DesktopServices>(flutter_controller_->engine()->messenger(), GetHandle());
+  services_ =
+      std::make_unique<corvane::client::DesktopServices>(flutter_controller_->engine()->messenger(), GetHandle());
   // The window appears with Flutter's first frame, never before it.
   flutter_controller_->engine()->SetNextFrameCallback([this]() { this->Show(); });
   flutter_controller_->ForceRedraw();

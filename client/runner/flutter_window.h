@@ -6,8 +6,8 @@
 
 #include <memory>
 
-#include "desktop_services.h"
-#include "win32_window.h"
+#include "runner/win32_window.h"
+#include "services/desktop_services.h"
 
 // A Win32Window whose content is the Flutter view; shown after Flutter's first frame.
 class FlutterWindow : public Win32Window {
@@ -24,5 +24,5 @@ class FlutterWindow : public Win32Window {
  private:
   flutter::DartProject project_;
   std::unique_ptr<flutter::FlutterViewController> flutter_controller_;
-  std::unique_ptr<DesktopServices> services_;
+  std::unique_ptr<corvane::client::DesktopServices> services_;
 };

@@ -4,9 +4,10 @@
 #include <flutter/flutter_view_controller.h>
 #include <objbase.h>
 
-#include "flutter_window.h"
-#include "utils.h"
-#include "window_layout.h"
+#include "base/unicode.h"
+#include "runner/flutter_window.h"
+#include "runner/utils.h"
+#include "runner/window_layout.h"
 
 int APIENTRY wWinMain(_In_ HINSTANCE /*instance*/, _In_opt_ HINSTANCE /*previous*/, _In_ wchar_t* /*command_line*/,
                       _In_ int /*show_command*/) {
@@ -25,7 +26,7 @@ int APIENTRY wWinMain(_In_ HINSTANCE /*instance*/, _In_opt_ HINSTANCE /*previous
   FlutterWindow window(project);
   const Win32Window::Point origin{layout.x, layout.y};
   const Win32Window::Size size{layout.width, layout.height};
-  if (!window.Create(Utf16FromUtf8(layout.title), origin, size)) {
+  if (!window.Create(corvane::client::Utf16FromUtf8(layout.title), origin, size)) {
     window.Destroy();
     return EXIT_FAILURE;
   }

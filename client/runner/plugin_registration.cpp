@@ -1,4 +1,4 @@
-#include "plugin_registration.h"
+#include "runner/plugin_registration.h"
 
 #include <flutter_plugin_registrar.h>
 

@@ -1,4 +1,4 @@
-#include "theme.h"
+#include "runner/theme.h"
 
 #include <dwmapi.h>
 

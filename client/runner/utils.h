@@ -11,9 +11,3 @@ void CreateAndAttachConsole();
 // The command line's arguments after the program name, as UTF-8; an argument that is not valid UTF-16
 // becomes the empty string. Empty when the command line cannot be read.
 std::vector<std::string> GetCommandLineArguments();
-
-// `utf16` as UTF-8, or the empty string when it is not valid UTF-16.
-std::string Utf8FromUtf16(const wchar_t* utf16);
-
-// `utf8` as UTF-16 for Win32 calls, or the empty string when it is not valid UTF-8.
-std::wstring Utf16FromUtf8(const std::string& utf8);

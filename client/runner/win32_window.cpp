@@ -1,10 +1,10 @@
-#include "win32_window.h"
+#include "runner/win32_window.h"
 
 #include <flutter_windows.h>
 
-#include "resource.h"
-#include "theme.h"
-#include "window_layout.h"
+#include "runner/resource.h"
+#include "runner/theme.h"
+#include "runner/window_layout.h"
 
 namespace {
 

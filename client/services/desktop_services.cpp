@@ -1,4 +1,4 @@
-#include "desktop_services.h"
+#include "services/desktop_services.h"
 
 #include <shellapi.h>
 
@@ -8,8 +8,10 @@
 #include <string>
 #include <vector>
 
-#include "source_rect.h"
+#include "base/unicode.h"
+#include "services/source_rect.h"
 
+namespace corvane::client {
 namespace {
 
 constexpr char kRemoteInputChannel[] = "corvane/remote_input";
@@ -19,9 +21,6 @@ constexpr UINT kMaxDroppedFiles = 64;
 constexpr UINT kMaxDroppedPathLength = 32767;
 // The frame full screen takes away: caption, system menu, sizing border, minimise and maximise boxes.
 constexpr LONG_PTR kFramedStyles = WS_CAPTION | WS_SYSMENU | WS_THICKFRAME | WS_MINIMIZEBOX | WS_MAXIMIZEBOX;
-
-using corvane::client::EmergencyChord;
-using corvane::client::InputRecord;
 
 // The identifier an emergency chord is registered under, and the modifiers it adds to Ctrl+Alt.
 struct EmergencyHotKey {
@@ -69,20 +68,20 @@ INPUT ToInput(const InputRecord& record) {
 
 }  // namespace
 
-std::optional<corvane::client::ScreenPoint> DesktopServices::Platform::CursorPosition() {
+std::optional<ScreenPoint> DesktopServices::WindowDesktop::CursorPosition() {
   POINT point = {};
   if (!GetCursorPos(&point)) {
     return std::nullopt;
   }
-  return corvane::client::ScreenPoint{point.x, point.y};
+  return ScreenPoint{point.x, point.y};
 }
 
-corvane::client::VirtualScreen DesktopServices::Platform::VirtualScreenRect() {
-  return corvane::client::VirtualScreen{GetSystemMetrics(SM_XVIRTUALSCREEN), GetSystemMetrics(SM_YVIRTUALSCREEN),
-                                        GetSystemMetrics(SM_CXVIRTUALSCREEN), GetSystemMetrics(SM_CYVIRTUALSCREEN)};
+VirtualScreen DesktopServices::WindowDesktop::VirtualScreenRect() {
+  return VirtualScreen{GetSystemMetrics(SM_XVIRTUALSCREEN), GetSystemMetrics(SM_YVIRTUALSCREEN),
+                       GetSystemMetrics(SM_CXVIRTUALSCREEN), GetSystemMetrics(SM_CYVIRTUALSCREEN)};
 }
 
-std::uint32_t DesktopServices::Platform::SendInput(const std::vector<InputRecord>& records) {
+std::uint32_t DesktopServices::WindowDesktop::SendInput(const std::vector<InputRecord>& records) {
   std::vector<INPUT> inputs;
   inputs.reserve(records.size());
   for (const InputRecord& record : records) {
@@ -91,31 +90,31 @@ std::uint32_t DesktopServices::Platform::SendInput(const std::vector<InputRecord
   return send_input_(static_cast<UINT>(inputs.size()), inputs.data(), static_cast<int>(sizeof(INPUT)));
 }
 
-bool DesktopServices::Platform::StartReleaseTimer() {
+bool DesktopServices::WindowDesktop::StartReleaseTimer() {
   return SetTimer(window_, static_cast<UINT_PTR>(ReleaseTimerId), kReleaseTimerMs, nullptr) != 0;
 }
 
-void DesktopServices::Platform::StopReleaseTimer() { KillTimer(window_, static_cast<UINT_PTR>(ReleaseTimerId)); }
+void DesktopServices::WindowDesktop::StopReleaseTimer() { KillTimer(window_, static_cast<UINT_PTR>(ReleaseTimerId)); }
 
-std::uint32_t DesktopServices::Platform::ScanCode(std::uint16_t virtual_key) {
+std::uint32_t DesktopServices::WindowDesktop::ScanCode(std::uint16_t virtual_key) {
   return map_virtual_key_(virtual_key, MAPVK_VK_TO_VSC);
 }
 
-bool DesktopServices::Platform::RegisterEmergencyHotKey(corvane::client::EmergencyChord chord) {
+bool DesktopServices::WindowDesktop::RegisterEmergencyHotKey(EmergencyChord chord) {
   const EmergencyHotKey hot_key = HotKeyOf(chord);
   return RegisterHotKey(window_, hot_key.id, MOD_CONTROL | MOD_ALT | MOD_NOREPEAT | hot_key.extra_modifiers, VK_F12) !=
          FALSE;
 }
 
-void DesktopServices::Platform::UnregisterEmergencyHotKey(corvane::client::EmergencyChord chord) {
+void DesktopServices::WindowDesktop::UnregisterEmergencyHotKey(EmergencyChord chord) {
   UnregisterHotKey(window_, HotKeyOf(chord).id);
 }
 
-corvane::client::ConsentArea DesktopServices::Platform::ResolveSourceRect(const std::string& source_id) {
-  return corvane::client::ResolveSourceRect(source_id);
+ConsentArea DesktopServices::WindowDesktop::ResolveSourceRect(const std::string& source_id) {
+  return client::ResolveSourceRect(source_id);  // the free function, not this override
 }
 
-void DesktopServices::Platform::SendEmergencyStop(const std::string& session_id) {
+void DesktopServices::WindowDesktop::SendEmergencyStop(const std::string& session_id) {
   if (channel_ != nullptr) {
     channel_->InvokeMethod("emergencyStop", std::make_unique<flutter::EncodableValue>(session_id));
   }
@@ -124,11 +123,10 @@ void DesktopServices::Platform::SendEmergencyStop(const std::string& session_id)
 DesktopServices::DesktopServices(flutter::BinaryMessenger* messenger, HWND window, DesktopServicesSeams seams)
     : window_(window),
       flash_window_(seams.flash_window),
-      platform_(window, seams.send_input, seams.map_virtual_key, emergency_channel_),
-      virtual_gamepad_(seams.bus_io ? std::move(seams.bus_io) : corvane::client::SystemBusDeviceIo(), seams.now_ms),
-      gamepad_reader_(seams.gamepad_api ? std::move(seams.gamepad_api) : corvane::client::SystemGamepadApi(),
-                      seams.now_ms),
-      remote_input_(platform_, virtual_gamepad_),
+      desktop_(window, seams.send_input, seams.map_virtual_key, emergency_channel_),
+      virtual_gamepad_(seams.bus_io ? std::move(seams.bus_io) : SystemBusDeviceIo(), seams.now_ms),
+      gamepad_reader_(seams.gamepad_api ? std::move(seams.gamepad_api) : SystemGamepadApi(), seams.now_ms),
+      remote_input_(desktop_, virtual_gamepad_),
       driver_installer_(
           window, [this] { return virtual_gamepad_.ProbeReady(); }, seams.now_ms, std::move(seams.installer)) {
   DragAcceptFiles(window_, TRUE);
@@ -139,7 +137,7 @@ DesktopServices::DesktopServices(flutter::BinaryMessenger* messenger, HWND windo
   // Only the remote-input channel is served; the file-drop channel only tells the application.
   remote_input_channel_->SetMethodCallHandler(
       [this](const flutter::MethodCall<flutter::EncodableValue>& call, std::unique_ptr<Result> result) {
-        corvane::client::AnswerOnce(std::move(result), [&](Result& once) { HandleMethodCall(call, once); });
+        AnswerOnce(std::move(result), [&](Result& once) { HandleMethodCall(call, once); });
       });
 }
 
@@ -180,13 +178,12 @@ bool DesktopServices::HandleWindowMessage(UINT message, WPARAM wparam, LPARAM /*
 }
 
 void DesktopServices::HandleMethodCall(const flutter::MethodCall<flutter::EncodableValue>& call, Result& result) {
-  const std::optional<corvane::client::RemoteInputMethod> method =
-      corvane::client::FindRemoteInputMethod(call.method_name());
+  const std::optional<RemoteInputMethod> method = FindRemoteInputMethod(call.method_name());
   if (!method) {
     result.NotImplemented();
     return;
   }
-  Dispatch(*method, corvane::client::MethodArguments(call.arguments()), result);
+  Dispatch(*method, MethodArguments(call.arguments()), result);
 }
 
 void DesktopServices::Dispatch(RemoteInputMethod method, const MethodArguments& arguments, Result& result) {
@@ -227,12 +224,12 @@ void DesktopServices::Dispatch(RemoteInputMethod method, const MethodArguments& 
 
 void DesktopServices::ReadGamepads(const MethodArguments& arguments, Result& result) {
   const bool foreground = GetAncestor(GetForegroundWindow(), GA_ROOT) == GetAncestor(window_, GA_ROOT);
-  const std::vector<corvane::client::GamepadDevice> devices = gamepad_reader_.Poll(arguments.Bool("playstationLayout"));
-  result.Success(corvane::client::ReadGamepadsResult(foreground, devices));
+  const std::vector<GamepadDevice> devices = gamepad_reader_.Poll(arguments.Bool("playstationLayout"));
+  result.Success(ReadGamepadsResult(foreground, devices));
 }
 
 void DesktopServices::ScreenInfo(const MethodArguments& arguments, Result& result) {
-  const corvane::client::ConsentArea area = corvane::client::ResolveSourceRect(arguments.String("sourceId"));
+  const ConsentArea area = ResolveSourceRect(arguments.String("sourceId"));
   result.Success(flutter::EncodableValue(flutter::EncodableMap{
       {flutter::EncodableValue("width"), flutter::EncodableValue(static_cast<std::int32_t>(area.right - area.left))},
       {flutter::EncodableValue("height"),
@@ -290,7 +287,7 @@ void DesktopServices::LeaveFullscreen() {
 }
 
 void DesktopServices::GamepadStatus(Result& result) {
-  const corvane::client::DriverInstallStatus status = driver_installer_.Status();
+  const DriverInstallStatus status = driver_installer_.Status();
   result.Success(flutter::EncodableValue(flutter::EncodableMap{
       {flutter::EncodableValue("ready"), flutter::EncodableValue(status.ready)},
       {flutter::EncodableValue("bundled"), flutter::EncodableValue(status.bundled)},
@@ -301,12 +298,12 @@ void DesktopServices::GamepadStatus(Result& result) {
 }
 
 void DesktopServices::InstallGamepadDriver(Result& result) {
-  const std::optional<corvane::client::InstallError> error = driver_installer_.Install();
+  const std::optional<InstallError> error = driver_installer_.Install();
   if (!error) {
     result.Success();
     return;
   }
-  result.Error("GAMEPAD_DRIVER_INSTALL", std::string(corvane::client::InstallErrorMessage(*error)));
+  result.Error("GAMEPAD_DRIVER_INSTALL", std::string(InstallErrorMessage(*error)));
 }
 
 void DesktopServices::OnFilesDropped(HDROP drop) {
@@ -325,14 +322,8 @@ void DesktopServices::OnFilesDropped(HDROP drop) {
     path.resize(read);
     // A name with an unpaired surrogate has no UTF-8 form: converted anyway, it would name a file that
     // does not exist, so it is skipped.
-    const int size = WideCharToMultiByte(CP_UTF8, WC_ERR_INVALID_CHARS, path.data(), static_cast<int>(path.size()),
-                                         nullptr, 0, nullptr, nullptr);
-    if (size <= 0) {
-      continue;
-    }
-    std::string utf8(static_cast<std::size_t>(size), '\0');
-    if (WideCharToMultiByte(CP_UTF8, WC_ERR_INVALID_CHARS, path.data(), static_cast<int>(path.size()), utf8.data(),
-                            size, nullptr, nullptr) != size) {
+    std::string utf8 = Utf8FromUtf16(std::wstring_view(path));
+    if (utf8.empty()) {
       continue;
     }
     paths.emplace_back(std::move(utf8));
@@ -344,3 +335,5 @@ void DesktopServices::OnFilesDropped(HDROP drop) {
                             {flutter::EncodableValue("paths"), flutter::EncodableValue(std::move(paths))}}));
   }
 }
+
+}  // namespace corvane::client

@@ -18,13 +18,15 @@
 #include <string>
 #include <vector>
 
-#include "bus_client.h"
-#include "driver_installer.h"
-#include "gamepad_reader.h"
-#include "method_arguments.h"
-#include "method_dispatch.h"
-#include "remote_input.h"
-#include "virtual_gamepad.h"
+#include "gamepad/bus_client.h"
+#include "gamepad/driver_installer.h"
+#include "gamepad/gamepad_reader.h"
+#include "gamepad/virtual_gamepad.h"
+#include "services/method_arguments.h"
+#include "services/method_dispatch.h"
+#include "services/remote_input.h"
+
+namespace corvane::client {
 
 // Identifier of the registered emergency hot key (Ctrl+Alt+F12), and of the host window's release timer.
 inline constexpr int EmergencyHotKeyId = 0xB0C0;
@@ -49,9 +51,9 @@ struct DesktopServicesSeams {
   MapVirtualKeyFunction map_virtual_key = ::MapVirtualKeyW;
   FlashWindowFunction flash_window = ::FlashWindowEx;
   std::function<std::uint64_t()> now_ms = [] { return GetTickCount64(); };
-  std::unique_ptr<corvane::client::BusDeviceIo> bus_io;      // null: the system's
-  std::unique_ptr<corvane::client::GamepadApi> gamepad_api;  // null: the system's
-  corvane::client::DriverInstallerSeams installer;
+  std::unique_ptr<BusDeviceIo> bus_io;      // null: the system's
+  std::unique_ptr<GamepadApi> gamepad_api;  // null: the system's
+  DriverInstallerSeams installer;
 };
 
 // Owned by the host window from its creation to its destruction; everything runs on the UI thread.
@@ -70,23 +72,21 @@ class DesktopServices {
  private:
   using Channel = flutter::MethodChannel<flutter::EncodableValue>;
   using Result = flutter::MethodResult<flutter::EncodableValue>;
-  using MethodArguments = corvane::client::MethodArguments;
-  using RemoteInputMethod = corvane::client::RemoteInputMethod;
 
   // Timer, hot key, monitors, SendInput and the emergency event, for the consent logic.
-  class Platform : public corvane::client::ConsentPlatform {
+  class WindowDesktop : public ConsentDesktop {
    public:
-    Platform(HWND window, SendInputFunction send_input, MapVirtualKeyFunction map_virtual_key, Channel*& channel)
+    WindowDesktop(HWND window, SendInputFunction send_input, MapVirtualKeyFunction map_virtual_key, Channel*& channel)
         : window_(window), send_input_(send_input), map_virtual_key_(map_virtual_key), channel_(channel) {}
-    std::optional<corvane::client::ScreenPoint> CursorPosition() override;
-    corvane::client::VirtualScreen VirtualScreenRect() override;
-    std::uint32_t SendInput(const std::vector<corvane::client::InputRecord>& records) override;
+    std::optional<ScreenPoint> CursorPosition() override;
+    VirtualScreen VirtualScreenRect() override;
+    std::uint32_t SendInput(const std::vector<InputRecord>& records) override;
     std::uint32_t ScanCode(std::uint16_t virtual_key) override;
     bool StartReleaseTimer() override;
     void StopReleaseTimer() override;
-    bool RegisterEmergencyHotKey(corvane::client::EmergencyChord chord) override;
-    void UnregisterEmergencyHotKey(corvane::client::EmergencyChord chord) override;
-    corvane::client::ConsentArea ResolveSourceRect(const std::string& source_id) override;
+    bool RegisterEmergencyHotKey(EmergencyChord chord) override;
+    void UnregisterEmergencyHotKey(EmergencyChord chord) override;
+    ConsentArea ResolveSourceRect(const std::string& source_id) override;
     void SendEmergencyStop(const std::string& session_id) override;
 
    private:
@@ -126,9 +126,11 @@ class DesktopServices {
   bool fullscreen_ = false;
   LONG_PTR saved_style_ = 0;              // the root window's style before full screen
   WINDOWPLACEMENT saved_placement_ = {};  // and its placement (maximised or not, normal rectangle)
-  Platform platform_;
-  corvane::client::VirtualGamepad virtual_gamepad_;
-  corvane::client::GamepadReader gamepad_reader_;
-  corvane::client::RemoteInput remote_input_;
-  corvane::client::DriverInstaller driver_installer_;
+  WindowDesktop desktop_;
+  VirtualGamepad virtual_gamepad_;
+  GamepadReader gamepad_reader_;
+  RemoteInput remote_input_;
+  DriverInstaller driver_installer_;
 };
+
+}  // namespace corvane::client

@@ -1,9 +1,11 @@
-#include "input_event.h"
+#include "services/input_event.h"
 
 #include <algorithm>
 #include <cmath>
 #include <iterator>
 #include <limits>
+
+#include "base/unicode.h"
 
 namespace corvane::client {
 
@@ -33,8 +35,8 @@ InputRecord KeyRecord(std::uint16_t vk, std::uint16_t scan, std::uint32_t flags)
 // The record of a virtual key going down or up: keyed by the virtual key, as programs reading virtual
 // keys expect, and carrying the scan code and extended flag that programs reading scan codes (raw
 // input, games) need to see a key at all.
-InputRecord VirtualKeyRecord(std::uint16_t vk, bool down, InputPlatform& platform) {
-  const auto scan = static_cast<std::uint16_t>(platform.ScanCode(vk) & 0xFFu);
+InputRecord VirtualKeyRecord(std::uint16_t vk, bool down, InputDesktop& desktop) {
+  const auto scan = static_cast<std::uint16_t>(desktop.ScanCode(vk) & 0xFFu);
   const std::uint32_t flags = (down ? 0 : InputFlag::kKeyUp) | (IsExtendedKey(vk) ? InputFlag::kKeyExtended : 0);
   return KeyRecord(vk, scan, flags);
 }
@@ -60,8 +62,8 @@ std::int32_t Normalise(double position, std::int32_t origin, std::int32_t extent
   return TruncateToInt32((position - origin) * 65535.0 / span);
 }
 
-bool SendAll(InputPlatform& platform, const std::vector<InputRecord>& records) {
-  return platform.SendInput(records) == records.size();
+bool SendAll(InputDesktop& desktop, const std::vector<InputRecord>& records) {
+  return desktop.SendInput(records) == records.size();
 }
 
 bool RunGamepad(const MethodArguments& event, VirtualController& controller) {
@@ -86,7 +88,7 @@ bool RunGamepad(const MethodArguments& event, VirtualController& controller) {
   return controller.SubmitReport(state);
 }
 
-bool RunPointer(const MethodArguments& event, bool relative, const ConsentArea& area, InputPlatform& platform) {
+bool RunPointer(const MethodArguments& event, bool relative, const ConsentArea& area, InputDesktop& desktop) {
   const double left = area.left;
   const double top = area.top;
   const double right = area.right;
@@ -94,7 +96,7 @@ bool RunPointer(const MethodArguments& event, bool relative, const ConsentArea& 
   double x = 0;
   double y = 0;
   if (relative) {
-    const ScreenPoint cursor = platform.CursorPosition().value_or(ScreenPoint{});
+    const ScreenPoint cursor = desktop.CursorPosition().value_or(ScreenPoint{});
     x = cursor.x + std::clamp(event.Number("dx", 0), -kMaxMoveStep, kMaxMoveStep);
     y = cursor.y + std::clamp(event.Number("dy", 0), -kMaxMoveStep, kMaxMoveStep);
   } else {
@@ -103,18 +105,18 @@ bool RunPointer(const MethodArguments& event, bool relative, const ConsentArea& 
   }
   x = ClampInArea(x, left, right - 1);
   y = ClampInArea(y, top, bottom - 1);
-  const VirtualScreen screen = platform.VirtualScreenRect();
+  const VirtualScreen screen = desktop.VirtualScreenRect();
   InputRecord record = MouseRecord(InputFlag::kMouseMove | InputFlag::kMouseAbsolute | InputFlag::kMouseVirtualDesk);
   record.dx = Normalise(x, screen.x, screen.width);
   record.dy = Normalise(y, screen.y, screen.height);
-  return SendAll(platform, {record});
+  return SendAll(desktop, {record});
 }
 
-bool RunClick(const MethodArguments& event, HeldInput& held, InputPlatform& platform) {
+bool RunClick(const MethodArguments& event, HeldInput& held, InputDesktop& desktop) {
   const bool right = event.Number("button", 0) == 1.0;
   const std::vector<InputRecord> records = {MouseRecord(right ? InputFlag::kMouseRightDown : InputFlag::kMouseLeftDown),
                                             MouseRecord(right ? InputFlag::kMouseRightUp : InputFlag::kMouseLeftUp)};
-  const std::uint32_t inserted = platform.SendInput(records);
+  const std::uint32_t inserted = desktop.SendInput(records);
   if (inserted == 1) {
     // Only the press went in: the button is down now, so a release must know to let it go.
     (right ? held.right : held.left) = true;
@@ -122,7 +124,7 @@ bool RunClick(const MethodArguments& event, HeldInput& held, InputPlatform& plat
   return inserted == records.size();
 }
 
-bool RunButton(const MethodArguments& event, HeldInput& held, InputPlatform& platform) {
+bool RunButton(const MethodArguments& event, HeldInput& held, InputDesktop& desktop) {
   const bool right = event.Number("button", 0) == 1.0;
   const bool down = event.Bool("down");
   bool& is_held = right ? held.right : held.left;
@@ -132,7 +134,7 @@ bool RunButton(const MethodArguments& event, HeldInput& held, InputPlatform& pla
   is_held = down;
   const std::uint32_t flags = right ? (down ? InputFlag::kMouseRightDown : InputFlag::kMouseRightUp)
                                     : (down ? InputFlag::kMouseLeftDown : InputFlag::kMouseLeftUp);
-  const bool sent = SendAll(platform, {MouseRecord(flags)});
+  const bool sent = SendAll(desktop, {MouseRecord(flags)});
   if (!sent && !down) {
     // The release did not go in, so the button may still be down: a later release tries again.
     is_held = true;
@@ -140,15 +142,15 @@ bool RunButton(const MethodArguments& event, HeldInput& held, InputPlatform& pla
   return sent;
 }
 
-bool RunScroll(const MethodArguments& event, InputPlatform& platform) {
+bool RunScroll(const MethodArguments& event, InputDesktop& desktop) {
   const std::int32_t delta = TruncateToInt32(std::clamp(event.Number("delta", 0), -kMaxWheelDelta, kMaxWheelDelta));
   InputRecord record = MouseRecord(InputFlag::kMouseWheel);
   // mouseData is unsigned; a negative delta travels as its two's complement.
   record.mouse_data = static_cast<std::uint32_t>(delta);
-  return SendAll(platform, {record});
+  return SendAll(desktop, {record});
 }
 
-bool RunKey(const MethodArguments& event, HeldInput& held, InputPlatform& platform) {
+bool RunKey(const MethodArguments& event, HeldInput& held, InputDesktop& desktop) {
   // The low 16 bits of the number truncated toward zero, as a 64-bit integer would give them.
   double low_bits = std::fmod(std::trunc(event.Number("key", 0)), 65536.0);
   if (low_bits < 0) {
@@ -169,7 +171,7 @@ bool RunKey(const MethodArguments& event, HeldInput& held, InputPlatform& platfo
   } else {
     held.keys.erase(code);
   }
-  const bool sent = SendAll(platform, {VirtualKeyRecord(code, down, platform)});
+  const bool sent = SendAll(desktop, {VirtualKeyRecord(code, down, desktop)});
   if (!sent && !down) {
     // The release did not go in, so the key may still be down: a later release tries again.
     held.keys.insert(code);
@@ -177,7 +179,7 @@ bool RunKey(const MethodArguments& event, HeldInput& held, InputPlatform& platfo
   return sent;
 }
 
-bool RunText(const MethodArguments& event, InputPlatform& platform) {
+bool RunText(const MethodArguments& event, InputDesktop& desktop) {
   const std::string text = event.String("text");
   if (text.empty() || text.size() > kMaxTextBytes) {
     return false;
@@ -192,13 +194,13 @@ bool RunText(const MethodArguments& event, InputPlatform& platform) {
     records.push_back(KeyRecord(0, unit, InputFlag::kKeyUnicode));
     records.push_back(KeyRecord(0, unit, InputFlag::kKeyUnicode | InputFlag::kKeyUp));
   }
-  return SendAll(platform, records);
+  return SendAll(desktop, records);
 }
 
 }  // namespace
 
 bool RunInputEvent(const MethodArguments& event, ConsentMode mode, const ConsentArea& area, HeldInput& held,
-                   InputPlatform& platform, VirtualController& controller) {
+                   InputDesktop& desktop, VirtualController& controller) {
   const std::string type = event.String("type");
   if (type == "gamepad") {
     return mode == ConsentMode::kGamepad && RunGamepad(event, controller);
@@ -207,27 +209,27 @@ bool RunInputEvent(const MethodArguments& event, ConsentMode mode, const Consent
     return false;
   }
   if (type == "move" || type == "position") {
-    return RunPointer(event, type == "move", area, platform);
+    return RunPointer(event, type == "move", area, desktop);
   }
   if (type == "click") {
-    return RunClick(event, held, platform);
+    return RunClick(event, held, desktop);
   }
   if (type == "button") {
-    return RunButton(event, held, platform);
+    return RunButton(event, held, desktop);
   }
   if (type == "scroll") {
-    return RunScroll(event, platform);
+    return RunScroll(event, desktop);
   }
   if (type == "key") {
-    return RunKey(event, held, platform);
+    return RunKey(event, held, desktop);
   }
   if (type == "text") {
-    return RunText(event, platform);
+    return RunText(event, desktop);
   }
   return false;
 }
 
-std::vector<InputRecord> ReleaseRecords(const HeldInput& held, InputPlatform& platform) {
+std::vector<InputRecord> ReleaseRecords(const HeldInput& held, InputDesktop& desktop) {
   std::vector<InputRecord> records;
   if (held.left) {
     records.push_back(MouseRecord(InputFlag::kMouseLeftUp));
@@ -236,7 +238,7 @@ std::vector<InputRecord> ReleaseRecords(const HeldInput& held, InputPlatform& pl
     records.push_back(MouseRecord(InputFlag::kMouseRightUp));
   }
   std::transform(held.keys.begin(), held.keys.end(), std::back_inserter(records),
-                 [&platform](std::uint16_t key) { return VirtualKeyRecord(key, false, platform); });
+                 [&desktop](std::uint16_t key) { return VirtualKeyRecord(key, false, desktop); });
   return records;
 }
 
@@ -282,58 +284,6 @@ bool IsPermittedKey(std::uint16_t code) {
 bool IsExtendedKey(std::uint16_t code) {
   // Page Up, Page Down, End, Home, the arrows; Insert, Delete; the left and right Windows keys.
   return (code >= 0x21 && code <= 0x28) || code == 0x2D || code == 0x2E || code == 0x5B || code == 0x5C;
-}
-
-std::optional<std::u16string> Utf16FromStrictUtf8(std::string_view text) {
-  std::u16string out;
-  out.reserve(text.size());
-  std::size_t i = 0;
-  while (i < text.size()) {
-    const auto lead = static_cast<unsigned char>(text[i]);
-    std::size_t length = 0;
-    char32_t value = 0;
-    char32_t minimum = 0;
-    if (lead < 0x80) {
-      length = 1;
-      value = lead;
-    } else if (lead >= 0xC2 && lead <= 0xDF) {
-      length = 2;
-      value = lead & 0x1Fu;
-      minimum = 0x80;
-    } else if (lead >= 0xE0 && lead <= 0xEF) {
-      length = 3;
-      value = lead & 0x0Fu;
-      minimum = 0x800;
-    } else if (lead >= 0xF0 && lead <= 0xF4) {
-      length = 4;
-      value = lead & 0x07u;
-      minimum = 0x10000;
-    } else {
-      return std::nullopt;  // a continuation byte, C0/C1 (always overlong) or F5..FF
-    }
-    if (text.size() - i < length) {
-      return std::nullopt;
-    }
-    for (std::size_t k = 1; k < length; ++k) {
-      const auto next = static_cast<unsigned char>(text[i + k]);
-      if ((next & 0xC0u) != 0x80u) {
-        return std::nullopt;
-      }
-      value = (value << 6) | (next & 0x3Fu);
-    }
-    if (value < minimum || value > 0x10FFFF || (value >= 0xD800 && value <= 0xDFFF)) {
-      return std::nullopt;
-    }
-    if (value >= 0x10000) {
-      const char32_t offset = value - 0x10000;
-      out.push_back(static_cast<char16_t>(0xD800 + (offset >> 10)));
-      out.push_back(static_cast<char16_t>(0xDC00 + (offset & 0x3FF)));
-    } else {
-      out.push_back(static_cast<char16_t>(value));
-    }
-    i += length;
-  }
-  return out;
 }
 
 }  // namespace corvane::client

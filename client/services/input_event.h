@@ -11,8 +11,8 @@
 #include <string_view>
 #include <vector>
 
-#include "method_arguments.h"
-#include "virtual_controller.h"
+#include "gamepad/virtual_controller.h"
+#include "services/method_arguments.h"
 
 namespace corvane::client {
 
@@ -73,10 +73,10 @@ inline constexpr std::uint32_t kKeyUp = 0x0002;
 inline constexpr std::uint32_t kKeyUnicode = 0x0004;
 }  // namespace InputFlag
 
-// What injection needs of the system.
-class InputPlatform {
+// The desktop that injected input acts on: the cursor, the screen, SendInput and scan codes.
+class InputDesktop {
  public:
-  virtual ~InputPlatform() = default;
+  virtual ~InputDesktop() = default;
 
   // The cursor position, or nothing when it cannot be read.
   virtual std::optional<ScreenPoint> CursorPosition() = 0;
@@ -96,7 +96,7 @@ struct HeldInput {
   bool right = false;
 
   // True when nothing is held.
-  bool empty() const { return keys.empty() && !left && !right; }
+  bool Empty() const { return keys.empty() && !left && !right; }
 };
 
 // Runs one event (the call's arguments, "type" and its fields) in `mode`: true when the event was
@@ -107,11 +107,11 @@ struct HeldInput {
 // that `held` does not hold sends nothing and succeeds: the remote side cannot lift a modifier the
 // local user is holding.
 bool RunInputEvent(const MethodArguments& event, ConsentMode mode, const ConsentArea& area, HeldInput& held,
-                   InputPlatform& platform, VirtualController& controller);
+                   InputDesktop& desktop, VirtualController& controller);
 
 // The one batch that lets everything in `held` go: left-up, right-up, then each key up in ascending
-// order, each key with its scan code from `platform`. Empty when nothing is held.
-std::vector<InputRecord> ReleaseRecords(const HeldInput& held, InputPlatform& platform);
+// order, each key with its scan code from `desktop`. Empty when nothing is held.
+std::vector<InputRecord> ReleaseRecords(const HeldInput& held, InputDesktop& desktop);
 
 // What is still held after Windows inserted only the first `inserted` records of ReleaseRecords(held).
 HeldInput HeldAfterRelease(const HeldInput& held, std::size_t inserted);
@@ -123,9 +123,5 @@ bool IsPermittedKey(std::uint16_t code);
 // the arrows, Insert, Delete) and the Windows keys, which share scan codes with keypad keys or need
 // the E0 prefix.
 bool IsExtendedKey(std::uint16_t code);
-
-// UTF-16 of well-formed UTF-8 (as MultiByteToWideChar with MB_ERR_INVALID_CHARS): nothing for an
-// overlong form, an encoded surrogate, a value above U+10FFFF, a stray or missing continuation byte.
-std::optional<std::u16string> Utf16FromStrictUtf8(std::string_view text);
 
 }  // namespace corvane::client

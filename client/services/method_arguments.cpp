@@ -1,4 +1,4 @@
-#include "method_arguments.h"
+#include "services/method_arguments.h"
 
 #include <cmath>
 

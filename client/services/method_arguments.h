@@ -27,7 +27,7 @@ class MethodArguments {
   double Number(std::string_view key, double fallback) const;
 
   // Whether the call carried a map at all.
-  bool present() const { return map_ != nullptr; }
+  bool Present() const { return map_ != nullptr; }
 
  private:
   const flutter::EncodableValue* Find(std::string_view key) const;

@@ -1,4 +1,4 @@
-#include "method_dispatch.h"
+#include "services/method_dispatch.h"
 
 #include <array>
 #include <string>
@@ -25,7 +25,7 @@ constexpr std::array<std::pair<std::string_view, RemoteInputMethod>, 10> kMethod
 class OnceResult : public flutter::MethodResult<flutter::EncodableValue> {
  public:
   explicit OnceResult(flutter::MethodResult<flutter::EncodableValue>& inner) : inner_(inner) {}
-  bool answered() const { return answered_; }
+  bool Answered() const { return answered_; }
 
  protected:
   void SuccessInternal(const flutter::EncodableValue* value) override {
@@ -80,7 +80,7 @@ void AnswerOnce(std::unique_ptr<flutter::MethodResult<flutter::EncodableValue>> 
   } catch (...) {
     once.Error(std::string(kInvalidInputCode), std::string(kInvalidInputMessage));
   }
-  if (!once.answered()) {
+  if (!once.Answered()) {
     once.NotImplemented();
   }
 }

@@ -1,4 +1,4 @@
-#include "remote_input.h"
+#include "services/remote_input.h"
 
 #include <utility>
 #include <vector>
@@ -15,12 +15,12 @@ std::size_t ChordIndex(EmergencyChord chord) { return static_cast<std::size_t>(c
 
 }  // namespace
 
-RemoteInput::RemoteInput(ConsentPlatform& platform, VirtualController& controller)
-    : platform_(platform), controller_(controller) {}
+RemoteInput::RemoteInput(ConsentDesktop& desktop, VirtualController& controller)
+    : desktop_(desktop), controller_(controller) {}
 
 void RemoteInput::Authorize(const MethodArguments& arguments, Result& result) {
   const std::string requested_session = arguments.String(kSessionId);
-  if (!arguments.present() || requested_session.empty()) {
+  if (!arguments.Present() || requested_session.empty()) {
     result.Error("INVALID_SESSION", "Session is required");
     return;
   }
@@ -55,8 +55,8 @@ void RemoteInput::Authorize(const MethodArguments& arguments, Result& result) {
   }
   mode_ = requested;
   session_id_ = requested_session;
-  area_ = platform_.ResolveSourceRect(arguments.String("sourceId"));
-  if (mode_ == ConsentMode::kGamepad && !platform_.StartReleaseTimer()) {
+  area_ = desktop_.ResolveSourceRect(arguments.String("sourceId"));
+  if (mode_ == ConsentMode::kGamepad && !desktop_.StartReleaseTimer()) {
     ReleaseAllInput();
     result.Error("GAMEPAD_WATCHDOG", "Could not start the input release timer.");
     return;
@@ -66,7 +66,7 @@ void RemoteInput::Authorize(const MethodArguments& arguments, Result& result) {
 }
 
 void RemoteInput::Suspend(const MethodArguments& arguments, Result& result) {
-  if (arguments.present() && !session_id_.empty() && arguments.String(kSessionId) == session_id_) {
+  if (arguments.Present() && !session_id_.empty() && arguments.String(kSessionId) == session_id_) {
     if (mode_ == ConsentMode::kGamepad) {
       suspended_ = true;
       controller_.Neutralize();
@@ -80,18 +80,18 @@ void RemoteInput::Suspend(const MethodArguments& arguments, Result& result) {
 
 void RemoteInput::Revoke(const MethodArguments& arguments, Result& result) {
   const std::string named = arguments.String(kSessionId);
-  if (!(arguments.present() && !named.empty() && named != session_id_)) {
+  if (!(arguments.Present() && !named.empty() && named != session_id_)) {
     ReleaseAllInput();
   }
   result.Success();
 }
 
 void RemoteInput::Input(const MethodArguments& arguments, Result& result) {
-  if (!arguments.present() || session_id_.empty() || suspended_ || arguments.String(kSessionId) != session_id_) {
+  if (!arguments.Present() || session_id_.empty() || suspended_ || arguments.String(kSessionId) != session_id_) {
     result.Error("NOT_AUTHORIZED", "No local approval");
     return;
   }
-  if (RunInputEvent(arguments, mode_, area_, held_, platform_, controller_)) {
+  if (RunInputEvent(arguments, mode_, area_, held_, desktop_, controller_)) {
     result.Success();
   } else {
     result.Error("INPUT_BLOCKED", "Windows refused input or command is invalid");
@@ -101,21 +101,21 @@ void RemoteInput::Input(const MethodArguments& arguments, Result& result) {
 void RemoteInput::EmergencyStop() {
   const std::string ended_session = session_id_;
   ReleaseAllInput();
-  platform_.SendEmergencyStop(ended_session);
+  desktop_.SendEmergencyStop(ended_session);
 }
 
 void RemoteInput::ReleaseTimerTick() { controller_.WatchdogTick(); }
 
 void RemoteInput::ReleaseAllInput() {
-  platform_.StopReleaseTimer();
+  desktop_.StopReleaseTimer();
   controller_.Release();
   mode_ = ConsentMode::kNone;
   suspended_ = false;
   session_id_.clear();
-  const std::vector<InputRecord> records = ReleaseRecords(held_, platform_);
+  const std::vector<InputRecord> records = ReleaseRecords(held_, desktop_);
   if (!records.empty()) {
     // What Windows did not take may still be down: kept, so that the next release tries again.
-    held_ = HeldAfterRelease(held_, platform_.SendInput(records));
+    held_ = HeldAfterRelease(held_, desktop_.SendInput(records));
   }
   UnregisterEmergencyHotKeys();
 }
@@ -123,7 +123,7 @@ void RemoteInput::ReleaseAllInput() {
 void RemoteInput::RegisterEmergencyHotKeys() {
   for (const EmergencyChord chord : kEmergencyChords) {
     // A combination Windows refuses is left out; the others still end remote control.
-    if (platform_.RegisterEmergencyHotKey(chord)) {
+    if (desktop_.RegisterEmergencyHotKey(chord)) {
       registered_chords_.set(ChordIndex(chord));
     }
   }
@@ -134,7 +134,7 @@ bool RemoteInput::PlainChordRegistered() const { return registered_chords_.test(
 void RemoteInput::UnregisterEmergencyHotKeys() {
   for (const EmergencyChord chord : kEmergencyChords) {
     if (registered_chords_.test(ChordIndex(chord))) {
-      platform_.UnregisterEmergencyHotKey(chord);
+      desktop_.UnregisterEmergencyHotKey(chord);
     }
   }
   registered_chords_.reset();

@@ -1,7 +1,7 @@
 #pragma once
 // Remote control after local consent (portable): "authorize", "suspend", "revoke" and the gate of
 // "input", the emergency stop, and the one release of everything injected. The Windows host
-// supplies the timer, the hot key, the monitors and SendInput through ConsentPlatform.
+// supplies the timer, the hot key, the monitors and SendInput through ConsentDesktop.
 
 #include <array>
 #include <bitset>
@@ -11,9 +11,9 @@
 #include <flutter/encodable_value.h>
 #include <flutter/method_result.h>
 
-#include "input_event.h"
-#include "method_arguments.h"
-#include "virtual_controller.h"
+#include "gamepad/virtual_controller.h"
+#include "services/input_event.h"
+#include "services/method_arguments.h"
 
 namespace corvane::client {
 
@@ -31,8 +31,9 @@ enum class EmergencyChord : std::uint8_t {
 inline constexpr std::array<EmergencyChord, 4> kEmergencyChords = {
     EmergencyChord::kPlain, EmergencyChord::kShift, EmergencyChord::kWindows, EmergencyChord::kShiftWindows};
 
-// What consent needs of the system, besides injection.
-class ConsentPlatform : public InputPlatform {
+// The desktop as consent needs it, besides injection: the release timer, the emergency hot keys,
+// the monitors and the emergency message to the application.
+class ConsentDesktop : public InputDesktop {
  public:
   // Starts the 100 ms release timer of the host window; false when Windows refused.
   virtual bool StartReleaseTimer() = 0;
@@ -55,7 +56,7 @@ class RemoteInput {
   using Result = flutter::MethodResult<flutter::EncodableValue>;
 
   // Neither is owned; both outlive this object.
-  RemoteInput(ConsentPlatform& platform, VirtualController& controller);
+  RemoteInput(ConsentDesktop& desktop, VirtualController& controller);
 
   RemoteInput(const RemoteInput&) = delete;
   RemoteInput& operator=(const RemoteInput&) = delete;
@@ -77,16 +78,16 @@ class RemoteInput {
   void ReleaseAllInput();
 
   // The consented session (empty without consent).
-  const std::string& session_id() const { return session_id_; }
+  const std::string& SessionId() const { return session_id_; }
   // The consented mode.
-  ConsentMode mode() const { return mode_; }
+  ConsentMode Mode() const { return mode_; }
   // What is held down now.
-  const HeldInput& held() const { return held_; }
+  const HeldInput& Held() const { return held_; }
   // Whether any emergency hot key is registered now.
-  bool emergency_hot_keys_registered() const { return registered_chords_.any(); }
+  bool EmergencyHotKeysRegistered() const { return registered_chords_.any(); }
 
  private:
-  ConsentPlatform& platform_;
+  ConsentDesktop& desktop_;
   VirtualController& controller_;
   std::string session_id_;
   ConsentMode mode_ = ConsentMode::kNone;

@@ -1,4 +1,4 @@
-#include "source_rect.h"
+#include "services/source_rect.h"
 
 #include <windows.h>
 

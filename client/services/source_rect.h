@@ -6,7 +6,7 @@
 #include <optional>
 #include <string>
 
-#include "input_event.h"
+#include "services/input_event.h"
 
 namespace corvane::client {
 

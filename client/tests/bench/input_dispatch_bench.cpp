@@ -11,10 +11,10 @@
 #include <memory>
 #include <vector>
 
-#include "method_arguments.h"
-#include "method_dispatch.h"
-#include "remote_input.h"
-#include "virtual_controller.h"
+#include "gamepad/virtual_controller.h"
+#include "services/method_arguments.h"
+#include "services/method_dispatch.h"
+#include "services/remote_input.h"
 
 namespace {
 
@@ -25,7 +25,7 @@ using corvane::client::RemoteInput;
 using flutter::EncodableMap;
 using flutter::EncodableValue;
 
-class CountingPlatform : public corvane::client::ConsentPlatform {
+class CountingDesktop : public corvane::client::ConsentDesktop {
  public:
   std::optional<corvane::client::ScreenPoint> CursorPosition() override { return corvane::client::ScreenPoint{}; }
   corvane::client::VirtualScreen VirtualScreenRect() override { return {0, 0, 1920, 1080}; }
@@ -58,9 +58,9 @@ std::unique_ptr<std::vector<uint8_t>> Encode(const char* method, EncodableMap ar
 }
 
 void BM_DecodeAndDispatchKeyEvent(benchmark::State& state) {
-  CountingPlatform platform;
+  CountingDesktop desktop;
   NoController controller;
-  RemoteInput remote(platform, controller);
+  RemoteInput remote(desktop, controller);
   const auto authorize = Encode("authorize", {{EncodableValue("sessionId"), EncodableValue("session-1")}});
   const auto& codec = flutter::StandardMethodCodec::GetInstance();
   {
@@ -87,7 +87,7 @@ void BM_DecodeAndDispatchKeyEvent(benchmark::State& state) {
   if (answered != static_cast<std::size_t>(state.iterations())) {
     state.SkipWithError("a call was not answered with success");
   }
-  state.counters["records"] = static_cast<double>(platform.sent);
+  state.counters["records"] = static_cast<double>(desktop.sent);
   state.SetLabel(std::to_string(message->size()) + "-byte call");
 }
 BENCHMARK(BM_DecodeAndDispatchKeyEvent);

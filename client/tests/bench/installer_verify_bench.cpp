@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "driver_installer.h"
+#include "gamepad/driver_installer.h"
 
 namespace {
 

@@ -10,10 +10,10 @@
 #include <fstream>
 #include <iterator>
 
+#include "base/handles.h"
 #include "child_process.h"
 #include "corvane_version.h"
-#include "driver_installer.h"
-#include "handles.h"
+#include "gamepad/driver_installer.h"
 
 namespace corvane::testing::setup {
 namespace {

@@ -10,9 +10,9 @@
 #include <optional>
 #include <string>
 
+#include "base/handles.h"
 #include "child_process.h"
 #include "corvane_version.h"
-#include "handles.h"
 #include "setup_support.h"
 
 namespace corvane::testing::setup {

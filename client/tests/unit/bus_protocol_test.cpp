@@ -1,5 +1,5 @@
 // The bus driver's request records, byte for byte against hand-written literals.
-#include "bus_protocol.h"
+#include "gamepad/bus_protocol.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "gamepad_mapping.h"
+#include "gamepad/gamepad_mapping.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "method_arguments.h"
+#include "services/method_arguments.h"
 
 #include <gtest/gtest.h>
 
@@ -20,14 +20,14 @@ TEST(MethodArguments, OnlyAMapCarriesArguments) {
   const EncodableValue null_value;
   for (const EncodableValue* arguments : {static_cast<const EncodableValue*>(nullptr), &list, &text, &null_value}) {
     const MethodArguments read(arguments);
-    EXPECT_FALSE(read.present());
+    EXPECT_FALSE(read.Present());
     EXPECT_EQ(read.String("sessionId"), "");
     EXPECT_FALSE(read.Bool("sessionId"));
     EXPECT_FALSE(read.BoundedInteger("sessionId", 0, 10).has_value());
     EXPECT_EQ(read.Number("sessionId", 7.5), 7.5);
   }
   const EncodableValue map = map_of({{EncodableValue("sessionId"), EncodableValue("s1")}});
-  EXPECT_TRUE(MethodArguments(&map).present());
+  EXPECT_TRUE(MethodArguments(&map).Present());
   EXPECT_EQ(MethodArguments(&map).String("sessionId"), "s1");
 }
 

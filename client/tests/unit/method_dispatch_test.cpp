@@ -1,4 +1,4 @@
-#include "method_dispatch.h"
+#include "services/method_dispatch.h"
 
 #include <flutter/binary_messenger.h>
 #include <flutter/method_channel.h>

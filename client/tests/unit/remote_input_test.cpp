@@ -1,6 +1,6 @@
 // Consent, the input gate, the emergency stop, the release of held input, and each input event's
-// validation and records, against a recording platform and controller.
-#include "remote_input.h"
+// validation and records, against a recording desktop and controller.
+#include "services/remote_input.h"
 
 #include <gtest/gtest.h>
 
@@ -22,7 +22,7 @@ namespace {
 using flutter::EncodableMap;
 using flutter::EncodableValue;
 
-// The platform and the controller write one shared log, so that tests can check the order of effects.
+// The desktop and the controller write one shared log, so that tests can check the order of effects.
 using Log = std::vector<std::string>;
 
 // The logs of several steps, one after the other.
@@ -54,9 +54,9 @@ const Log kRegisterAll = {"hot key register plain", "hot key register shift", "h
 const Log kUnregisterAll = {"hot key unregister plain", "hot key unregister shift", "hot key unregister windows",
                             "hot key unregister shift+windows"};
 
-class RecordingPlatform : public ConsentPlatform {
+class RecordingDesktop : public ConsentDesktop {
  public:
-  explicit RecordingPlatform(Log& log) : log_(log) {}
+  explicit RecordingDesktop(Log& log) : log_(log) {}
 
   std::optional<ScreenPoint> CursorPosition() override { return cursor; }
   VirtualScreen VirtualScreenRect() override { return screen; }
@@ -220,9 +220,9 @@ class RemoteInputTest : public ::testing::Test {
   }
 
   Log log_;
-  RecordingPlatform platform_{log_};
+  RecordingDesktop desktop_{log_};
   RecordingController controller_{log_};
-  RemoteInput remote_{platform_, controller_};
+  RemoteInput remote_{desktop_, controller_};
 };
 
 const std::string kBlocked = "error INPUT_BLOCKED Windows refused input or command is invalid";
@@ -237,8 +237,8 @@ TEST_F(RemoteInputTest, AuthorizeWithoutASessionIsRefusedAndKeepsTheConsent) {
   EXPECT_EQ(Call(&RemoteInput::Authorize, Map({{"sessionId", EncodableValue("")}})), invalid);
   EXPECT_EQ(Call(&RemoteInput::Authorize, Map({{"sessionId", EncodableValue(7)}})), invalid);
   EXPECT_EQ(Authorize("B", "Desktop"), "error INVALID_MODE Invalid consent mode");
-  EXPECT_EQ(remote_.session_id(), "A");
-  EXPECT_EQ(remote_.held().keys.count(0x41), 1u);
+  EXPECT_EQ(remote_.SessionId(), "A");
+  EXPECT_EQ(remote_.Held().keys.count(0x41), 1u);
   EXPECT_EQ(Key("A", 0x42, true), "success");
 }
 
@@ -246,30 +246,30 @@ TEST_F(RemoteInputTest, AMissingModeIsADesktopConsentOverTheNamedSource) {
   EXPECT_EQ(
       Call(&RemoteInput::Authorize, Map({{"sessionId", EncodableValue("A")}, {"sourceId", EncodableValue("-1")}})),
       "success true");
-  EXPECT_EQ(remote_.mode(), ConsentMode::kDesktop);
+  EXPECT_EQ(remote_.Mode(), ConsentMode::kDesktop);
   EXPECT_EQ(log_, Concat({{"timer stop", "release", "resolve -1"}, kRegisterAll}));
 }
 
 TEST_F(RemoteInputTest, AHotKeyOwnedElsewhereDoesNotFailTheConsent) {
-  platform_.refused_chords = {EmergencyChord::kPlain};
+  desktop_.refused_chords = {EmergencyChord::kPlain};
   EXPECT_EQ(Authorize("A"), "success false");
   EXPECT_EQ(Key("A", 0x41, true), "success");
   // The combinations with Shift and the Windows keys still end remote control.
-  EXPECT_EQ(platform_.hot_keys, (std::set<EmergencyChord>{EmergencyChord::kShift, EmergencyChord::kWindows,
-                                                          EmergencyChord::kShiftWindows}));
+  EXPECT_EQ(desktop_.hot_keys, (std::set<EmergencyChord>{EmergencyChord::kShift, EmergencyChord::kWindows,
+                                                         EmergencyChord::kShiftWindows}));
 }
 
 TEST_F(RemoteInputTest, AChordWindowsRefusesIsLeftOutAndTheOthersAreUnregisteredTogether) {
-  platform_.refused_chords = {EmergencyChord::kWindows};
+  desktop_.refused_chords = {EmergencyChord::kWindows};
   EXPECT_EQ(Authorize("A"), "success true");  // the answer is Ctrl+Alt+F12's own
-  EXPECT_EQ(platform_.hot_keys,
+  EXPECT_EQ(desktop_.hot_keys,
             (std::set<EmergencyChord>{EmergencyChord::kPlain, EmergencyChord::kShift, EmergencyChord::kShiftWindows}));
   log_.clear();
   ASSERT_EQ(Session("A", &RemoteInput::Revoke), "success");
   EXPECT_EQ(log_, (Log{"timer stop", "release", "hot key unregister plain", "hot key unregister shift",
                        "hot key unregister shift+windows"}));
-  EXPECT_TRUE(platform_.hot_keys.empty());
-  EXPECT_FALSE(remote_.emergency_hot_keys_registered());
+  EXPECT_TRUE(desktop_.hot_keys.empty());
+  EXPECT_FALSE(remote_.EmergencyHotKeysRegistered());
 }
 
 // Every way a consent ends lets go of every emergency chord; a new consent registers them afresh
@@ -288,23 +288,23 @@ TEST_F(RemoteInputTest, EveryReleasePathUnregistersEveryChord) {
        }},
       {"failed release timer",
        [this] {
-         platform_.timer_starts = false;
+         desktop_.timer_starts = false;
          Authorize("B", "gamepad");
-         platform_.timer_starts = true;
+         desktop_.timer_starts = true;
        }},
   };
   for (const auto& [name, end] : paths) {
     SCOPED_TRACE(name);
     ASSERT_EQ(Authorize("A"), "success true");
-    ASSERT_EQ(platform_.hot_keys.size(), 4u);
+    ASSERT_EQ(desktop_.hot_keys.size(), 4u);
     end();
-    EXPECT_TRUE(platform_.hot_keys.empty());
-    EXPECT_FALSE(remote_.emergency_hot_keys_registered());
+    EXPECT_TRUE(desktop_.hot_keys.empty());
+    EXPECT_FALSE(remote_.EmergencyHotKeysRegistered());
   }
   ASSERT_EQ(Authorize("G", "gamepad"), "success true");
   controller_.attaches = false;
   EXPECT_EQ(Authorize("G", "gamepad"), "error GAMEPAD_NOT_READY Virtual controller disconnected.");
-  EXPECT_TRUE(platform_.hot_keys.empty()) << "failed renewal";
+  EXPECT_TRUE(desktop_.hot_keys.empty()) << "failed renewal";
   controller_.attaches = true;
 
   ASSERT_EQ(Authorize("A"), "success true");
@@ -321,16 +321,16 @@ TEST_F(RemoteInputTest, ANewSessionReleasesThePreviousSessionsInputFirst) {
       Input("A", {{"type", EncodableValue("button")}, {"button", EncodableValue(1)}, {"down", EncodableValue(true)}}),
       "success");
   log_.clear();
-  platform_.batches.clear();
+  desktop_.batches.clear();
 
   ASSERT_EQ(Authorize("B"), "success true");
   EXPECT_EQ(log_, Concat({{"timer stop", "release", "send 3"}, kUnregisterAll, {"resolve "}, kRegisterAll}));
-  ASSERT_EQ(platform_.batches.size(), 1u);
+  ASSERT_EQ(desktop_.batches.size(), 1u);
   const std::vector<InputRecord> expected = {
       InputRecord{InputRecord::Type::kMouse, 0, 0, 0, 0, 0, InputFlag::kMouseRightUp},
       InputRecord{InputRecord::Type::kKeyboard, 0, 0, 0, 0x10, 0, InputFlag::kKeyUp},
       InputRecord{InputRecord::Type::kKeyboard, 0, 0, 0, 0x5A, 0, InputFlag::kKeyUp}};
-  EXPECT_EQ(platform_.batches[0], expected);
+  EXPECT_EQ(desktop_.batches[0], expected);
   EXPECT_EQ(Key("A", 0x41, true), kNotAuthorized);
   EXPECT_EQ(Key("B", 0x41, true), "success");
 }
@@ -345,15 +345,15 @@ TEST_F(RemoteInputTest, TheSameSessionChangingModeIsANewConsentEachTime) {
       log_,
       Concat(
           {{"timer stop", "release", "send 1"}, kUnregisterAll, {"attach", "resolve 2", "timer start"}, kRegisterAll}));
-  EXPECT_TRUE(remote_.held().empty());
-  EXPECT_EQ(remote_.mode(), ConsentMode::kGamepad);
+  EXPECT_TRUE(remote_.Held().Empty());
+  EXPECT_EQ(remote_.Mode(), ConsentMode::kGamepad);
   EXPECT_EQ(Key("A", 0x42, true), kBlocked);
   log_.clear();
   // And back: the controller goes, the timer stops, the area is resolved anew.
   ASSERT_EQ(Authorize("A", "desktop", "3"), "success true");
   EXPECT_EQ(log_, Concat({{"timer stop", "release"}, kUnregisterAll, {"resolve 3"}, kRegisterAll}));
   EXPECT_FALSE(controller_.attached);
-  EXPECT_FALSE(platform_.timer_running);
+  EXPECT_FALSE(desktop_.timer_running);
   EXPECT_EQ(Input("A", {{"type", EncodableValue("gamepad")}}), kBlocked);
   EXPECT_EQ(Key("A", 0x42, true), "success");
 }
@@ -363,22 +363,22 @@ TEST_F(RemoteInputTest, WhatARefusedReleaseLeftDownIsReleasedAgainNextTime) {
   ASSERT_EQ(Input("A", {{"type", EncodableValue("button")}, {"down", EncodableValue(true)}}), "success");
   ASSERT_EQ(Key("A", 0x41, true), "success");
   ASSERT_EQ(Key("A", 0x42, true), "success");
-  platform_.inserted = 2;  // the left button and 'A' go up, 'B' does not
+  desktop_.inserted = 2;  // the left button and 'A' go up, 'B' does not
   ASSERT_EQ(Session("A", &RemoteInput::Revoke), "success");
-  EXPECT_EQ(remote_.session_id(), "");
-  EXPECT_EQ(remote_.held().keys, (std::set<std::uint16_t>{0x42}));
-  EXPECT_FALSE(remote_.held().left);
-  platform_.inserted.reset();
+  EXPECT_EQ(remote_.SessionId(), "");
+  EXPECT_EQ(remote_.Held().keys, (std::set<std::uint16_t>{0x42}));
+  EXPECT_FALSE(remote_.Held().left);
+  desktop_.inserted.reset();
   ASSERT_EQ(Authorize("B"), "success true");
-  EXPECT_EQ(platform_.batches.back(),
+  EXPECT_EQ(desktop_.batches.back(),
             (std::vector<InputRecord>{InputRecord{InputRecord::Type::kKeyboard, 0, 0, 0, 0x42, 0, InputFlag::kKeyUp}}));
-  EXPECT_TRUE(remote_.held().empty());
+  EXPECT_TRUE(remote_.Held().Empty());
 }
 
 TEST_F(RemoteInputTest, GamepadConsentAttachesStartsTheTimerAndTakesReports) {
   EXPECT_EQ(Authorize("G", "gamepad", "0"), "success true");
   EXPECT_EQ(log_, Concat({{"timer stop", "release", "attach", "resolve 0", "timer start"}, kRegisterAll}));
-  EXPECT_TRUE(platform_.timer_running);
+  EXPECT_TRUE(desktop_.timer_running);
   EXPECT_EQ(Input("G", {{"type", EncodableValue("gamepad")},
                         {"buttons", EncodableValue(0x1000)},
                         {"lt", EncodableValue(255)},
@@ -392,34 +392,34 @@ TEST_F(RemoteInputTest, GamepadConsentAttachesStartsTheTimerAndTakesReports) {
   EXPECT_EQ(controller_.reports.back(), (GamepadState{0x1000, 255, 0, -32768, 32767, 1, -1}));
   // Desktop events have no place in a gamepad consent.
   EXPECT_EQ(Key("G", 0x41, true), kBlocked);
-  EXPECT_TRUE(remote_.held().empty());
+  EXPECT_TRUE(remote_.Held().Empty());
 }
 
 TEST_F(RemoteInputTest, AGamepadConsentWithoutAControllerIsRefusedAndLeavesNothing) {
   controller_.attaches = false;
   EXPECT_EQ(Authorize("G", "gamepad"),
             "error GAMEPAD_NOT_READY Enable the bundled gamepad driver first. No virtual controller was attached.");
-  EXPECT_EQ(remote_.mode(), ConsentMode::kNone);
+  EXPECT_EQ(remote_.Mode(), ConsentMode::kNone);
   EXPECT_EQ(log_.back(), "release");
-  EXPECT_TRUE(platform_.hot_keys.empty());
+  EXPECT_TRUE(desktop_.hot_keys.empty());
 }
 
 TEST_F(RemoteInputTest, AReleaseTimerThatCannotStartEndsTheGamepadConsent) {
-  platform_.timer_starts = false;
+  desktop_.timer_starts = false;
   EXPECT_EQ(Authorize("G", "gamepad"), "error GAMEPAD_WATCHDOG Could not start the input release timer.");
-  EXPECT_EQ(remote_.session_id(), "");
+  EXPECT_EQ(remote_.SessionId(), "");
   EXPECT_FALSE(controller_.attached);
   EXPECT_EQ(Input("G", {{"type", EncodableValue("gamepad")}}), kNotAuthorized);
 }
 
 TEST_F(RemoteInputTest, ASuspendedGamepadConsentIsRenewedWithoutResolvingTheAreaAgain) {
-  platform_.refused_chords = {EmergencyChord::kPlain};
+  desktop_.refused_chords = {EmergencyChord::kPlain};
   ASSERT_EQ(Authorize("G", "gamepad", "5"), "success false");
   EXPECT_EQ(Session("G", &RemoteInput::Suspend), "success");
   EXPECT_EQ(controller_.reports.size(), 1u);  // the neutral report at once
   EXPECT_EQ(Input("G", {{"type", EncodableValue("gamepad")}}), kNotAuthorized);
   log_.clear();
-  platform_.refused_chords.clear();  // a renewal repeats the flag, it does not register again
+  desktop_.refused_chords.clear();  // a renewal repeats the flag, it does not register again
   EXPECT_EQ(Authorize("G", "gamepad", "7"), "success false");
   EXPECT_EQ(log_, (Log{"attach"}));
   EXPECT_EQ(Input("G", {{"type", EncodableValue("gamepad")},
@@ -437,9 +437,9 @@ TEST_F(RemoteInputTest, ARenewalWhoseControllerIsGoneEndsTheConsent) {
   ASSERT_EQ(Authorize("G", "gamepad"), "success true");
   controller_.attaches = false;
   EXPECT_EQ(Authorize("G", "gamepad"), "error GAMEPAD_NOT_READY Virtual controller disconnected.");
-  EXPECT_EQ(remote_.mode(), ConsentMode::kNone);
-  EXPECT_FALSE(platform_.timer_running);
-  EXPECT_TRUE(platform_.hot_keys.empty());
+  EXPECT_EQ(remote_.Mode(), ConsentMode::kNone);
+  EXPECT_FALSE(desktop_.timer_running);
+  EXPECT_TRUE(desktop_.hot_keys.empty());
 }
 
 TEST_F(RemoteInputTest, SuspendingADesktopConsentEndsIt) {
@@ -449,28 +449,28 @@ TEST_F(RemoteInputTest, SuspendingADesktopConsentEndsIt) {
   EXPECT_EQ(Key("A", 0x42, true), "success");
   EXPECT_EQ(Session("A", &RemoteInput::Suspend), "success");
   EXPECT_EQ(Key("A", 0x43, true), kNotAuthorized);
-  EXPECT_TRUE(remote_.held().empty());
+  EXPECT_TRUE(remote_.Held().Empty());
 }
 
 TEST_F(RemoteInputTest, RevokeNamingAnotherSessionDoesNothingAndWithoutOneAlwaysReleases) {
   ASSERT_EQ(Authorize("A"), "success true");
   EXPECT_EQ(Session("older", &RemoteInput::Revoke), "success");
-  EXPECT_EQ(remote_.session_id(), "A");
+  EXPECT_EQ(remote_.SessionId(), "A");
   EXPECT_EQ(Session("", &RemoteInput::Revoke), "success");
-  EXPECT_EQ(remote_.session_id(), "");
+  EXPECT_EQ(remote_.SessionId(), "");
   ASSERT_EQ(Authorize("A"), "success true");
   EXPECT_EQ(Call(&RemoteInput::Revoke, std::nullopt), "success");
-  EXPECT_EQ(remote_.session_id(), "");
+  EXPECT_EQ(remote_.SessionId(), "");
 }
 
 TEST_F(RemoteInputTest, InputWithoutMatchingConsentInjectsNothing) {
   EXPECT_EQ(Key("A", 0x41, true), kNotAuthorized);
   ASSERT_EQ(Authorize("A"), "success true");
-  platform_.batches.clear();
+  desktop_.batches.clear();
   EXPECT_EQ(Key("B", 0x41, true), kNotAuthorized);
   EXPECT_EQ(Key("", 0x41, true), kNotAuthorized);
   EXPECT_EQ(Call(&RemoteInput::Input, std::nullopt), kNotAuthorized);
-  EXPECT_TRUE(platform_.batches.empty());
+  EXPECT_TRUE(desktop_.batches.empty());
 }
 
 TEST_F(RemoteInputTest, TheEmergencyStopReleasesEverythingAndNamesTheSession) {
@@ -481,7 +481,7 @@ TEST_F(RemoteInputTest, TheEmergencyStopReleasesEverythingAndNamesTheSession) {
   EXPECT_EQ(log_, Concat({{"timer stop", "release", "send 1"}, kUnregisterAll, {"emergencyStop A"}}));
   EXPECT_EQ(Key("A", 0x41, true), kNotAuthorized);
   remote_.EmergencyStop();
-  EXPECT_EQ(platform_.emergency_stops, (std::vector<std::string>{"A", ""}));
+  EXPECT_EQ(desktop_.emergency_stops, (std::vector<std::string>{"A", ""}));
 }
 
 // The input events themselves, in a desktop consent over a 1920 × 1080 area of a 3840 × 1080 screen.
@@ -490,18 +490,18 @@ class InputEventTest : public ::testing::Test {
   bool Run(std::initializer_list<std::pair<const char*, EncodableValue>> event,
            ConsentMode mode = ConsentMode::kDesktop) {
     const EncodableValue arguments = Map(event);
-    return RunInputEvent(MethodArguments(&arguments), mode, area_, held_, platform_, controller_);
+    return RunInputEvent(MethodArguments(&arguments), mode, area_, held_, desktop_, controller_);
   }
   // The single record of the last batch.
-  InputRecord Last() const { return platform_.batches.back().back(); }
+  InputRecord Last() const { return desktop_.batches.back().back(); }
 
   Log log_;
-  RecordingPlatform platform_{log_};
+  RecordingDesktop desktop_{log_};
   RecordingController controller_{log_};
   ConsentArea area_{1920, 0, 3840, 1080};
   HeldInput held_;
 
-  void SetUp() override { platform_.screen = VirtualScreen{0, 0, 3840, 1080}; }
+  void SetUp() override { desktop_.screen = VirtualScreen{0, 0, 3840, 1080}; }
 };
 
 constexpr std::uint32_t kAbsoluteMove = 0xC001;
@@ -516,15 +516,15 @@ TEST_F(InputEventTest, PositionSpansTheConsentAreaAndNormalisesOverTheVirtualScr
 }
 
 TEST_F(InputEventTest, MoveStepsAtMost2000PixelsAndNeverLeavesTheArea) {
-  platform_.cursor = ScreenPoint{2000, 500};
+  desktop_.cursor = ScreenPoint{2000, 500};
   ASSERT_TRUE(Run({{"type", EncodableValue("move")}, {"dx", EncodableValue(10000)}, {"dy", EncodableValue(-3.5)}}));
   // 2000 + 2000 = 4000 is past the right edge: held at 3839. 500 − 3.5 = 496.5.
   EXPECT_EQ(Last().dx, 65535);
   EXPECT_EQ(Last().dy, static_cast<std::int32_t>(496.5 * 65535 / 1079));
-  platform_.cursor = ScreenPoint{3000, 500};  // a missing step is no step
+  desktop_.cursor = ScreenPoint{3000, 500};  // a missing step is no step
   ASSERT_TRUE(Run({{"type", EncodableValue("move")}, {"dy", EncodableValue(0)}}));
   EXPECT_EQ(Last().dx, static_cast<std::int32_t>(3000.0 * 65535 / 3839));
-  platform_.cursor = std::nullopt;  // unreadable: from (0, 0), then into the area
+  desktop_.cursor = std::nullopt;  // unreadable: from (0, 0), then into the area
   ASSERT_TRUE(Run({{"type", EncodableValue("move")}, {"dx", EncodableValue(5)}}));
   EXPECT_EQ(Last().dx, static_cast<std::int32_t>(1920.0 * 65535 / 3839));
   EXPECT_EQ(Last().dy, 0);
@@ -543,21 +543,21 @@ TEST_F(InputEventTest, AnEmptyOrOnePixelAreaPinsThePointerToItsCorner) {
 
 TEST_F(InputEventTest, ClickPicksTheRightButtonOnlyForOne) {
   ASSERT_TRUE(Run({{"type", EncodableValue("click")}, {"button", EncodableValue(1.0)}}));
-  EXPECT_EQ(platform_.batches.back(), (std::vector<InputRecord>{{InputRecord::Type::kMouse, 0, 0, 0, 0, 0, 0x0008},
-                                                                {InputRecord::Type::kMouse, 0, 0, 0, 0, 0, 0x0010}}));
+  EXPECT_EQ(desktop_.batches.back(), (std::vector<InputRecord>{{InputRecord::Type::kMouse, 0, 0, 0, 0, 0, 0x0008},
+                                                               {InputRecord::Type::kMouse, 0, 0, 0, 0, 0, 0x0010}}));
   ASSERT_TRUE(Run({{"type", EncodableValue("click")}, {"button", EncodableValue(2)}}));
-  EXPECT_EQ(platform_.batches.back(), (std::vector<InputRecord>{{InputRecord::Type::kMouse, 0, 0, 0, 0, 0, 0x0002},
-                                                                {InputRecord::Type::kMouse, 0, 0, 0, 0, 0, 0x0004}}));
-  EXPECT_TRUE(held_.empty());
+  EXPECT_EQ(desktop_.batches.back(), (std::vector<InputRecord>{{InputRecord::Type::kMouse, 0, 0, 0, 0, 0, 0x0002},
+                                                               {InputRecord::Type::kMouse, 0, 0, 0, 0, 0, 0x0004}}));
+  EXPECT_TRUE(held_.Empty());
 }
 
 TEST_F(InputEventTest, AClickCutAfterItsPressLeavesTheButtonHeldForTheRelease) {
-  platform_.inserted = 1;
+  desktop_.inserted = 1;
   EXPECT_FALSE(Run({{"type", EncodableValue("click")}}));
   EXPECT_TRUE(held_.left);
-  EXPECT_EQ(ReleaseRecords(held_, platform_),
+  EXPECT_EQ(ReleaseRecords(held_, desktop_),
             (std::vector<InputRecord>{{InputRecord::Type::kMouse, 0, 0, 0, 0, 0, 0x0004}}));
-  platform_.inserted = 0;
+  desktop_.inserted = 0;
   EXPECT_FALSE(Run({{"type", EncodableValue("click")}, {"button", EncodableValue(1)}}));
   EXPECT_FALSE(held_.right);  // nothing went in, nothing is down
 }
@@ -565,13 +565,13 @@ TEST_F(InputEventTest, AClickCutAfterItsPressLeavesTheButtonHeldForTheRelease) {
 TEST_F(InputEventTest, ButtonsAreTrackedEvenWhenWindowsRefuses) {
   EXPECT_TRUE(
       Run({{"type", EncodableValue("button")}, {"button", EncodableValue(1)}, {"down", EncodableValue(false)}}));
-  EXPECT_TRUE(platform_.batches.empty());  // an up of a button not held sends nothing
-  platform_.inserted = 0;
+  EXPECT_TRUE(desktop_.batches.empty());  // an up of a button not held sends nothing
+  desktop_.inserted = 0;
   EXPECT_FALSE(Run({{"type", EncodableValue("button")}, {"down", EncodableValue(true)}}));
   EXPECT_TRUE(held_.left);
   EXPECT_FALSE(Run({{"type", EncodableValue("button")}, {"down", EncodableValue(false)}}));
   EXPECT_TRUE(held_.left);  // the release did not go in
-  platform_.inserted.reset();
+  desktop_.inserted.reset();
   EXPECT_TRUE(Run({{"type", EncodableValue("button")}, {"down", EncodableValue("yes")}}));  // not a bool: up
   EXPECT_FALSE(held_.left);
   EXPECT_EQ(Last().flags, InputFlag::kMouseLeftUp);
@@ -596,10 +596,10 @@ TEST_F(InputEventTest, OnlyPermittedKeysAreInjectedAndUpsAreAlwaysSent) {
   EXPECT_EQ(held_.keys, (std::set<std::uint16_t>{0x41, 0x5B}));
   EXPECT_TRUE(Run({{"type", EncodableValue("key")}, {"key", EncodableValue(0x7B)}}));  // up of a key never pressed
   EXPECT_EQ(Last(), (InputRecord{InputRecord::Type::kKeyboard, 0, 0, 0, 0x7B, 0, InputFlag::kKeyUp}));
-  platform_.inserted = 0;
+  desktop_.inserted = 0;
   EXPECT_FALSE(Run({{"type", EncodableValue("key")}, {"key", EncodableValue(0x5B)}}));
   EXPECT_EQ(held_.keys, (std::set<std::uint16_t>{0x41, 0x5B}));  // a release that did not go in keeps it held
-  platform_.inserted.reset();
+  desktop_.inserted.reset();
   EXPECT_TRUE(Run({{"type", EncodableValue("key")}, {"key", EncodableValue(0x41)}}));
   EXPECT_EQ(held_.keys, (std::set<std::uint16_t>{0x5B}));
 }
@@ -607,19 +607,19 @@ TEST_F(InputEventTest, OnlyPermittedKeysAreInjectedAndUpsAreAlwaysSent) {
 TEST_F(InputEventTest, TheRemoteCannotLiftAModifierItDidNotPress) {
   for (const int modifier : {0x10, 0x11, 0x12, 0x5B, 0x5C}) {
     SCOPED_TRACE(modifier);
-    platform_.batches.clear();
+    desktop_.batches.clear();
     // Not held by this session: perhaps the local user's own, so nothing is sent, and that is no error.
     EXPECT_TRUE(Run({{"type", EncodableValue("key")}, {"key", EncodableValue(modifier)}}));
-    EXPECT_TRUE(platform_.batches.empty());
+    EXPECT_TRUE(desktop_.batches.empty());
     // Pressed by the remote, it is the remote's to release, once.
     ASSERT_TRUE(
         Run({{"type", EncodableValue("key")}, {"key", EncodableValue(modifier)}, {"down", EncodableValue(true)}}));
     EXPECT_TRUE(Run({{"type", EncodableValue("key")}, {"key", EncodableValue(modifier)}}));
-    ASSERT_EQ(platform_.batches.size(), 2u);
+    ASSERT_EQ(desktop_.batches.size(), 2u);
     EXPECT_EQ(Last().vk, modifier);
     EXPECT_NE(Last().flags & InputFlag::kKeyUp, 0u);
     EXPECT_TRUE(Run({{"type", EncodableValue("key")}, {"key", EncodableValue(modifier)}}));
-    EXPECT_EQ(platform_.batches.size(), 2u);
+    EXPECT_EQ(desktop_.batches.size(), 2u);
   }
   // Other keys keep sending their release even when not held.
   for (const int other : {0x0D, 0x1B, 0x5A, 0x7B}) {
@@ -627,12 +627,12 @@ TEST_F(InputEventTest, TheRemoteCannotLiftAModifierItDidNotPress) {
     EXPECT_EQ(Last(), (InputRecord{InputRecord::Type::kKeyboard, 0, 0, 0, static_cast<std::uint16_t>(other), 0,
                                    InputFlag::kKeyUp}));
   }
-  EXPECT_TRUE(held_.empty());
+  EXPECT_TRUE(held_.Empty());
 }
 
 TEST_F(InputEventTest, KeysCarryTheirScanCodeAndTheNavigationKeysTheExtendedFlag) {
   // What MapVirtualKeyW answers: only its low byte is the scan code; 0 stays 0.
-  platform_.scan_codes = {{0x25, 0x4B}, {0x41, 0x1E}, {0x5C, 0xE05C}};
+  desktop_.scan_codes = {{0x25, 0x4B}, {0x41, 0x1E}, {0x5C, 0xE05C}};
   const auto key = [this](int code, bool down) {
     return Run({{"type", EncodableValue("key")}, {"key", EncodableValue(code)}, {"down", EncodableValue(down)}});
   };
@@ -648,7 +648,7 @@ TEST_F(InputEventTest, KeysCarryTheirScanCodeAndTheNavigationKeysTheExtendedFlag
   ASSERT_TRUE(key(0x7B, true));
   EXPECT_EQ(Last(), (InputRecord{InputRecord::Type::kKeyboard, 0, 0, 0, 0x7B, 0, 0}));
   // The release of everything carries them too, in ascending order.
-  EXPECT_EQ(ReleaseRecords(held_, platform_),
+  EXPECT_EQ(ReleaseRecords(held_, desktop_),
             (std::vector<InputRecord>{
                 {InputRecord::Type::kKeyboard, 0, 0, 0, 0x25, 0x4B, InputFlag::kKeyExtended | InputFlag::kKeyUp},
                 {InputRecord::Type::kKeyboard, 0, 0, 0, 0x41, 0x1E, InputFlag::kKeyUp},
@@ -656,7 +656,7 @@ TEST_F(InputEventTest, KeysCarryTheirScanCodeAndTheNavigationKeysTheExtendedFlag
                 {InputRecord::Type::kKeyboard, 0, 0, 0, 0x7B, 0, InputFlag::kKeyUp}}));
   // Text records are not keys: no scan code of a key, no extended flag.
   ASSERT_TRUE(Run({{"type", EncodableValue("text")}, {"text", EncodableValue("A")}}));
-  EXPECT_EQ(platform_.batches.back()[0], (InputRecord{InputRecord::Type::kKeyboard, 0, 0, 0, 0, u'A', 0x0004}));
+  EXPECT_EQ(desktop_.batches.back()[0], (InputRecord{InputRecord::Type::kKeyboard, 0, 0, 0, 0, u'A', 0x0004}));
 }
 
 TEST_F(InputEventTest, TheExtendedFlagBelongsExactlyToTheNavigationBlockAndTheWindowsKeys) {
@@ -684,7 +684,7 @@ TEST(PermittedKeys, EachRangeEndsWhereItShould) {
 
 TEST_F(InputEventTest, APointerOnAScreenLeftOfThePrimaryNormalisesFromTheVirtualScreensOrigin) {
   // Two 1920 × 1080 monitors, the left one at (−1920, 0): the consent area is the left one.
-  platform_.screen = VirtualScreen{-1920, 0, 3840, 1080};
+  desktop_.screen = VirtualScreen{-1920, 0, 3840, 1080};
   area_ = ConsentArea{-1920, 0, 0, 1080};
   ASSERT_TRUE(Run({{"type", EncodableValue("position")}, {"x", EncodableValue(0)}, {"y", EncodableValue(0)}}));
   EXPECT_EQ(Last().dx, 0);
@@ -693,7 +693,7 @@ TEST_F(InputEventTest, APointerOnAScreenLeftOfThePrimaryNormalisesFromTheVirtual
   // (−1, 1079): 1919 pixels from the origin.
   EXPECT_EQ(Last().dx, static_cast<std::int32_t>(1919.0 * 65535 / 3839));
   EXPECT_EQ(Last().dy, 65535);
-  platform_.cursor = ScreenPoint{-100, 10};
+  desktop_.cursor = ScreenPoint{-100, 10};
   ASSERT_TRUE(Run({{"type", EncodableValue("move")}, {"dx", EncodableValue(500)}, {"dy", EncodableValue(-20)}}));
   EXPECT_EQ(Last().dx, static_cast<std::int32_t>(1919.0 * 65535 / 3839));  // held at the area's right edge
   EXPECT_EQ(Last().dy, 0);
@@ -704,7 +704,7 @@ TEST_F(InputEventTest, BothButtonsHeldAreReleasedLeftThenRightBeforeTheKeys) {
   ASSERT_TRUE(Run({{"type", EncodableValue("button")}, {"button", EncodableValue(1)}, {"down", EncodableValue(true)}}));
   ASSERT_TRUE(Run({{"type", EncodableValue("button")}, {"down", EncodableValue(true)}}));
   ASSERT_TRUE(held_.left && held_.right);
-  EXPECT_EQ(ReleaseRecords(held_, platform_),
+  EXPECT_EQ(ReleaseRecords(held_, desktop_),
             (std::vector<InputRecord>{{InputRecord::Type::kMouse, 0, 0, 0, 0, 0, InputFlag::kMouseLeftUp},
                                       {InputRecord::Type::kMouse, 0, 0, 0, 0, 0, InputFlag::kMouseRightUp},
                                       {InputRecord::Type::kKeyboard, 0, 0, 0, 0x41, 0, InputFlag::kKeyUp}}));
@@ -716,7 +716,7 @@ TEST_F(InputEventTest, BothButtonsHeldAreReleasedLeftThenRightBeforeTheKeys) {
   const HeldInput after_two = HeldAfterRelease(held_, 2);
   EXPECT_FALSE(after_two.right);
   EXPECT_EQ(after_two.keys, (std::set<std::uint16_t>{0x41}));
-  EXPECT_TRUE(HeldAfterRelease(held_, 3).empty());
+  EXPECT_TRUE(HeldAfterRelease(held_, 3).Empty());
 }
 
 TEST_F(InputEventTest, TextIsOneBatchOfUnicodePairsWithinItsLimits) {
@@ -727,16 +727,16 @@ TEST_F(InputEventTest, TextIsOneBatchOfUnicodePairsWithinItsLimits) {
                                              {InputRecord::Type::kKeyboard, 0, 0, 0, 0, 0xD83D, 0x0006},
                                              {InputRecord::Type::kKeyboard, 0, 0, 0, 0, 0xDE00, 0x0004},
                                              {InputRecord::Type::kKeyboard, 0, 0, 0, 0, 0xDE00, 0x0006}};
-  EXPECT_EQ(platform_.batches.back(), expected);
+  EXPECT_EQ(desktop_.batches.back(), expected);
   EXPECT_TRUE(Run({{"type", EncodableValue("text")}, {"text", EncodableValue(std::string(256, 'x'))}}));
-  EXPECT_EQ(platform_.batches.back().size(), 512u);
-  const std::size_t batches = platform_.batches.size();
+  EXPECT_EQ(desktop_.batches.back().size(), 512u);
+  const std::size_t batches = desktop_.batches.size();
   EXPECT_FALSE(Run({{"type", EncodableValue("text")}, {"text", EncodableValue(std::string(257, 'x'))}}));
   EXPECT_FALSE(Run({{"type", EncodableValue("text")}, {"text", EncodableValue("")}}));
   EXPECT_FALSE(Run({{"type", EncodableValue("text")}, {"text", EncodableValue(std::string(1025, 'x'))}}));
   EXPECT_FALSE(Run({{"type", EncodableValue("text")}, {"text", EncodableValue("ok\xC3")}}));
   EXPECT_FALSE(Run({{"type", EncodableValue("text")}, {"text", EncodableValue(5)}}));
-  EXPECT_EQ(platform_.batches.size(), batches);
+  EXPECT_EQ(desktop_.batches.size(), batches);
   // The most bytes a text can carry: 256 three-byte characters. Any longer text has more than 256
   // UTF-16 units (each unit takes at most three bytes), so 1,024 bytes are refused whatever they hold.
   std::string largest;
@@ -745,15 +745,15 @@ TEST_F(InputEventTest, TextIsOneBatchOfUnicodePairsWithinItsLimits) {
     largest += "\xE2\x82\xAC";             // €
     four_byte_1024 += "\xF0\x9F\x98\x80";  // 😀, two units
   }
-  const std::size_t before = platform_.batches.size();
+  const std::size_t before = desktop_.batches.size();
   EXPECT_TRUE(Run({{"type", EncodableValue("text")}, {"text", EncodableValue(largest)}}));
-  EXPECT_EQ(platform_.batches.size(), before + 1);
-  EXPECT_EQ(platform_.batches.back().size(), 512u);
+  EXPECT_EQ(desktop_.batches.size(), before + 1);
+  EXPECT_EQ(desktop_.batches.back().size(), 512u);
   EXPECT_FALSE(Run({{"type", EncodableValue("text")}, {"text", EncodableValue(largest + "x")}}));
   EXPECT_FALSE(Run({{"type", EncodableValue("text")}, {"text", EncodableValue(four_byte_1024)}}));
-  platform_.inserted = 3;
+  desktop_.inserted = 3;
   EXPECT_FALSE(Run({{"type", EncodableValue("text")}, {"text", EncodableValue("ab")}}));
-  EXPECT_TRUE(held_.empty());
+  EXPECT_TRUE(held_.Empty());
 }
 
 TEST_F(InputEventTest, GamepadReportsNeedEveryValueInRangeAndNoRefusedButton) {
@@ -769,7 +769,7 @@ TEST_F(InputEventTest, GamepadReportsNeedEveryValueInRangeAndNoRefusedButton) {
       map.insert_or_assign(EncodableValue(change.first), change.second);
     }
     const EncodableValue arguments(std::move(map));
-    return RunInputEvent(MethodArguments(&arguments), ConsentMode::kGamepad, area_, held_, platform_, controller_);
+    return RunInputEvent(MethodArguments(&arguments), ConsentMode::kGamepad, area_, held_, desktop_, controller_);
   };
   controller_.attached = true;
   EXPECT_TRUE(report({"buttons", EncodableValue(0xF3DF)}));
@@ -795,15 +795,6 @@ TEST_F(InputEventTest, GamepadReportsNeedEveryValueInRangeAndNoRefusedButton) {
   EXPECT_FALSE(Run({{"type", EncodableValue("Key")}}));
 }
 
-TEST(StrictUtf8, RefusesWhatWindowsRefuses) {
-  EXPECT_EQ(Utf16FromStrictUtf8("A\xC3\xA9\xE2\x82\xAC"), std::u16string(u"A\u00E9\u20AC"));
-  EXPECT_EQ(Utf16FromStrictUtf8("\xF4\x8F\xBF\xBF"), std::u16string(u"\U0010FFFF"));
-  for (const char* bad : {"\xC0\x80", "\xC1\xBF", "\xE0\x80\x80", "\xF0\x80\x80\x80", "\xED\xA0\x80", "\xED\xBF\xBF",
-                          "\xF4\x90\x80\x80", "\xF5\x80\x80\x80", "\x80", "\xE2\x82", "\xE2\x28\xA1", "\xFF"}) {
-    EXPECT_FALSE(Utf16FromStrictUtf8(bad).has_value()) << ::testing::PrintToString(std::string(bad));
-  }
-}
-
 // Nothing stays pressed: random sessions of authorize, suspend, revoke, input and the emergency stop,
 // with a model of consent deciding each answer, and a model of Windows's key state fed by what was
 // sent. Every sequence ends with "revoke"; then nothing may be down.
@@ -815,9 +806,9 @@ TEST(NothingLeftPressed, RandomSessionsAlwaysEndWithEverythingUp) {
   SCOPED_TRACE("seed " + std::to_string(seed));
   for (int sequence = 0; sequence < 40; ++sequence) {
     Log log;
-    RecordingPlatform platform(log);
+    RecordingDesktop desktop(log);
     RecordingController controller(log);
-    RemoteInput remote(platform, controller);
+    RemoteInput remote(desktop, controller);
     std::string session;  // the model's consented session
     bool gamepad = false;
     bool suspended = false;
@@ -825,7 +816,7 @@ TEST(NothingLeftPressed, RandomSessionsAlwaysEndWithEverythingUp) {
     for (int step = 0; step < 40; ++step) {
       const std::string who = sessions[random() % 2];
       // Now and then Windows takes none or only the first record of a batch.
-      platform.inserted = (random() % 5 == 0) ? std::optional<std::uint32_t>(random() % 2) : std::nullopt;
+      desktop.inserted = (random() % 5 == 0) ? std::optional<std::uint32_t>(random() % 2) : std::nullopt;
       Answer answer;
       switch (random() % 8) {
         case 0: {
@@ -878,18 +869,18 @@ TEST(NothingLeftPressed, RandomSessionsAlwaysEndWithEverythingUp) {
           break;
         }
       }
-      ASSERT_EQ(remote.session_id(), session) << "step " << step;
+      ASSERT_EQ(remote.SessionId(), session) << "step " << step;
     }
-    platform.inserted.reset();
+    desktop.inserted.reset();
     Answer answer;
     remote.Revoke(MethodArguments(nullptr), answer);
     // What Windows holds down: the inserted records of every batch, applied in order.
     std::set<std::uint16_t> keys_down;
     bool left = false;
     bool right = false;
-    for (std::size_t b = 0; b < platform.batches.size(); ++b) {
-      for (std::size_t r = 0; r < platform.inserted_counts[b]; ++r) {
-        const InputRecord& record = platform.batches[b][r];
+    for (std::size_t b = 0; b < desktop.batches.size(); ++b) {
+      for (std::size_t r = 0; r < desktop.inserted_counts[b]; ++r) {
+        const InputRecord& record = desktop.batches[b][r];
         if (record.type == InputRecord::Type::kKeyboard) {
           if ((record.flags & InputFlag::kKeyUp) != 0) {
             keys_down.erase(record.vk);

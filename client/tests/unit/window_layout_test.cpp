@@ -1,4 +1,4 @@
-#include "window_layout.h"
+#include "runner/window_layout.h"
 
 #include <gtest/gtest.h>
 

@@ -12,9 +12,9 @@
 #include <thread>
 #include <vector>
 
-#include "bus_client.h"
 #include "fake_bus_driver.h"
-#include "virtual_gamepad.h"
+#include "gamepad/bus_client.h"
+#include "gamepad/virtual_gamepad.h"
 
 namespace corvane::client {
 namespace {

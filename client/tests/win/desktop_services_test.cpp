@@ -18,16 +18,16 @@
 #include <utility>
 #include <vector>
 
-#include "desktop_services.h"
 #include "fake_bus_driver.h"
 #include "fake_gamepad_api.h"
+#include "services/desktop_services.h"
 
+namespace corvane::client {
 namespace {
 
-using corvane::client::GamepadState;
-using corvane::client::testing::FakeBusDriver;
 using flutter::EncodableMap;
 using flutter::EncodableValue;
+using testing::FakeBusDriver;
 
 // What the recording SendInput saw; a plain function pointer cannot capture, hence one global.
 struct SentInput {
@@ -636,7 +636,7 @@ TEST_F(DesktopServicesTest, GamepadsShowTheirValuesOnlyWhileTheHostWindowIsInFro
   const HWND other = make_window(L"other");
   ASSERT_NE(host, nullptr);
   ASSERT_NE(other, nullptr);
-  auto api = std::make_unique<corvane::client::testing::FakeGamepadApi>();
+  auto api = std::make_unique<testing::FakeGamepadApi>();
   api->joystick_count = 1;
   api->AddJoystick(0, L"Pad").position.dwButtons = 0x0001;  // button 1
   DesktopServicesSeams seams;
@@ -667,3 +667,4 @@ TEST_F(DesktopServicesTest, GamepadsShowTheirValuesOnlyWhileTheHostWindowIsInFro
 }
 
 }  // namespace
+}  // namespace corvane::client

@@ -17,7 +17,7 @@
 #include <string>
 #include <vector>
 
-#include "driver_installer.h"
+#include "gamepad/driver_installer.h"
 
 namespace {
 

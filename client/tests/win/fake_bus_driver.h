@@ -22,8 +22,8 @@
 #include <thread>
 #include <vector>
 
-#include "bus_client.h"
-#include "gamepad_state.h"
+#include "gamepad/bus_client.h"
+#include "gamepad/gamepad_state.h"
 
 namespace corvane::client::testing {
 

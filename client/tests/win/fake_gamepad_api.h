@@ -17,7 +17,7 @@
 #include <utility>
 #include <vector>
 
-#include "gamepad_reader.h"
+#include "gamepad/gamepad_reader.h"
 
 namespace corvane::client::testing {
 

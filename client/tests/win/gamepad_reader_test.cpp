@@ -19,7 +19,7 @@
 #include <vector>
 
 #include "fake_gamepad_api.h"
-#include "gamepad_reader.h"
+#include "gamepad/gamepad_reader.h"
 
 namespace corvane::client {
 namespace {

@@ -7,7 +7,7 @@
 #include <optional>
 #include <vector>
 
-#include "theme.h"
+#include "runner/theme.h"
 
 namespace {
 
