@@ -11,11 +11,12 @@ class SystemDeviceIo final : public BusDeviceIo {
  public:
   std::vector<std::wstring> EnumerateDevicePaths(const GUID& interface_class) override {
     std::vector<std::wstring> paths;
-    const HDEVINFO set =
-        SetupDiGetClassDevsW(&interface_class, nullptr, nullptr, DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
-    if (set == INVALID_HANDLE_VALUE) {
+    const UniqueDeviceInfoList list(
+        SetupDiGetClassDevsW(&interface_class, nullptr, nullptr, DIGCF_PRESENT | DIGCF_DEVICEINTERFACE));
+    if (!list) {
       return paths;
     }
+    const HDEVINFO set = list.Get();
     SP_DEVICE_INTERFACE_DATA interface_data{};
     interface_data.cbSize = sizeof interface_data;
     for (DWORD index = 0; SetupDiEnumDeviceInterfaces(set, nullptr, &interface_class, index, &interface_data);
@@ -33,7 +34,6 @@ class SystemDeviceIo final : public BusDeviceIo {
         paths.emplace_back(detail->DevicePath);
       }
     }
-    SetupDiDestroyDeviceInfoList(set);
     return paths;
   }
 
@@ -60,12 +60,12 @@ class SystemDeviceIo final : public BusDeviceIo {
 // Sends one request with its own OVERLAPPED and auto-reset event and waits for its completion.
 // Returns the Win32 error (ERROR_SUCCESS when the driver completed it successfully).
 DWORD SendRequest(BusDeviceIo& io, HANDLE device, DWORD code, void* input, DWORD input_size) {
-  const HANDLE event = CreateEventW(nullptr, FALSE, FALSE, nullptr);
-  if (event == nullptr) {
+  const UniqueEvent event(CreateEventW(nullptr, FALSE, FALSE, nullptr));
+  if (!event) {
     return GetLastError();
   }
   OVERLAPPED overlapped{};
-  overlapped.hEvent = event;
+  overlapped.hEvent = event.Get();
   DWORD error = ERROR_SUCCESS;
   if (!io.DeviceIoControl(device, code, input, input_size, nullptr, 0, nullptr, &overlapped)) {
     error = GetLastError();
@@ -75,28 +75,12 @@ DWORD SendRequest(BusDeviceIo& io, HANDLE device, DWORD code, void* input, DWORD
     DWORD transferred = 0;
     error = io.GetOverlappedResult(device, &overlapped, &transferred, TRUE) ? ERROR_SUCCESS : GetLastError();
   }
-  CloseHandle(event);
   return error;
 }
 
 template <std::size_t N>
 DWORD SendRecord(BusDeviceIo& io, HANDLE device, std::uint32_t code, std::array<std::uint8_t, N> record) {
   return SendRequest(io, device, code, record.data(), static_cast<DWORD>(N));
-}
-
-// Hands the notification record to the target in its slot, if that target takes output.
-void DeliverNotification(BusConnection& connection, const std::array<std::uint8_t, 72>& record) {
-  const std::uint32_t serial = NotificationSerial(record);
-  // The serial comes from the driver: never index past the table.
-  if (serial == 0 || serial > kLastSerial) {
-    return;
-  }
-  const std::lock_guard<std::mutex> lock(connection.slots_lock);
-  BusTarget* target = connection.slots[serial];
-  if (target != nullptr && target->type == kDualShock4WiredTarget) {
-    target->output = NotificationData(record);
-    SetEvent(target->output_event);
-  }
 }
 
 // Waits for a cancelled request to land, so that the driver never writes into a record or
@@ -108,11 +92,69 @@ void CancelAndCollect(BusDeviceIo& io, HANDLE device, OVERLAPPED* overlapped) {
   }
 }
 
+}  // namespace
+
+std::unique_ptr<BusDeviceIo> SystemBusDeviceIo() { return std::make_unique<SystemDeviceIo>(); }
+
+BusTarget::BusTarget(std::uint32_t type, std::uint16_t vendor_id, std::uint16_t product_id)
+    : type_(type), vendor_id_(vendor_id), product_id_(product_id) {
+  output_event_.Reset(CreateEventW(nullptr, FALSE, FALSE, nullptr));
+  if (output_event_) {
+    state_ = BusTargetState::kInitialised;
+  }
+}
+
+BusTarget::~BusTarget() {
+  if (connection_ != nullptr) {
+    // A target whose unplug was refused still sits in its slot.
+    const std::lock_guard<std::mutex> lock(connection_->slots_lock_);
+    connection_->LeaveSlot(*this);
+  }
+}
+
+void BusDevice::Reset(HANDLE handle) {
+  if (handle_ != INVALID_HANDLE_VALUE) {
+    const DWORD last_error = GetLastError();
+    io_.CloseDevice(handle_);
+    SetLastError(last_error);
+  }
+  handle_ = handle;
+}
+
+BusConnection::BusConnection(BusDeviceIo& io) : io_(io), device_(io) {
+  stop_event_.Reset(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+}
+
+BusConnection::~BusConnection() { Disconnect(); }
+
+void BusConnection::LeaveSlot(BusTarget& target) {
+  for (BusTarget*& slot : slots_) {
+    if (slot == &target) {
+      slot = nullptr;
+    }
+  }
+  target.connection_ = nullptr;
+}
+
+void BusConnection::DeliverNotification(const std::array<std::uint8_t, 72>& record) {
+  const std::uint32_t serial = NotificationSerial(record);
+  // The serial comes from the driver: never index past the table.
+  if (serial == 0 || serial > kLastSerial) {
+    return;
+  }
+  const std::lock_guard<std::mutex> lock(slots_lock_);
+  BusTarget* target = slots_[serial];
+  if (target != nullptr && target->type_ == kDualShock4WiredTarget) {
+    target->output_ = NotificationData(record);
+    SetEvent(target->output_event_.Get());
+  }
+}
+
 // Waits for the outstanding await-output request or the stop event. A failed wait leaves the
 // request out with this OVERLAPPED, so it is waited for again rather than another issued; each
 // failed wait counts in `failures`. Returns what woke it, or WAIT_FAILED once the bound is reached.
-DWORD WaitForRequestOrStop(const BusConnection& connection, HANDLE request_event, int& failures) {
-  const HANDLE waits[2] = {connection.stop_event, request_event};
+DWORD BusConnection::WaitForRequestOrStop(HANDLE request_event, int& failures) const {
+  const HANDLE waits[2] = {stop_event_.Get(), request_event};
   for (;;) {
     const DWORD woken = WaitForMultipleObjects(2, waits, FALSE, INFINITE);
     if (woken == WAIT_OBJECT_0 || woken == WAIT_OBJECT_0 + 1) {
@@ -124,39 +166,42 @@ DWORD WaitForRequestOrStop(const BusConnection& connection, HANDLE request_event
   }
 }
 
+DWORD WINAPI BusConnection::NotificationThreadMain(LPVOID parameter) {
+  static_cast<BusConnection*>(parameter)->RunNotifications();
+  return 0;
+}
+
 // Keeps one await-output request out until stopped. Failures with no output between them are
 // counted; at the bound the thread ends, so that a driver failing every request does not keep a
 // core busy for as long as the connection lives.
-DWORD WINAPI NotificationThread(LPVOID parameter) {
-  auto& connection = *static_cast<BusConnection*>(parameter);
-  BusDeviceIo& io = connection.io;
-  const HANDLE request_event = CreateEventW(nullptr, FALSE, FALSE, nullptr);
-  if (request_event == nullptr) {
-    return 0;
+void BusConnection::RunNotifications() {
+  const UniqueEvent request_event(CreateEventW(nullptr, FALSE, FALSE, nullptr));
+  if (!request_event) {
+    return;
   }
+  const HANDLE device = device_.Get();
   int failures = 0;
   while (failures < kNotificationFailureLimit) {
     std::array<std::uint8_t, 72> record = AwaitOutputRecord();
     OVERLAPPED overlapped{};
-    overlapped.hEvent = request_event;
-    if (!io.DeviceIoControl(connection.device, BusIoControl::kAwaitOutput, record.data(),
-                            static_cast<DWORD>(record.size()), record.data(), static_cast<DWORD>(record.size()),
-                            nullptr, &overlapped) &&
+    overlapped.hEvent = request_event.Get();
+    if (!io_.DeviceIoControl(device, BusIoControl::kAwaitOutput, record.data(), static_cast<DWORD>(record.size()),
+                             record.data(), static_cast<DWORD>(record.size()), nullptr, &overlapped) &&
         GetLastError() != ERROR_IO_PENDING) {
       // Refused when issued: nothing will ever signal its event.
       ++failures;
       continue;
     }
-    if (WaitForRequestOrStop(connection, request_event, failures) != WAIT_OBJECT_0 + 1) {
+    if (WaitForRequestOrStop(request_event.Get(), failures) != WAIT_OBJECT_0 + 1) {
       // Stopped, or the waits keep failing: the request must land before its record and OVERLAPPED
       // go with this frame.
-      CancelAndCollect(io, connection.device, &overlapped);
+      CancelAndCollect(io_, device, &overlapped);
       break;
     }
     DWORD transferred = 0;
-    if (io.GetOverlappedResult(connection.device, &overlapped, &transferred, FALSE)) {
+    if (io_.GetOverlappedResult(device, &overlapped, &transferred, FALSE)) {
       failures = 0;
-      DeliverNotification(connection, record);
+      DeliverNotification(record);
       continue;
     }
     const DWORD error = GetLastError();
@@ -164,209 +209,146 @@ DWORD WINAPI NotificationThread(LPVOID parameter) {
       break;
     }
     if (error == ERROR_IO_INCOMPLETE) {
-      CancelAndCollect(io, connection.device, &overlapped);
+      CancelAndCollect(io_, device, &overlapped);
       break;
     }
     ++failures;
   }
-  CloseHandle(request_event);
-  return 0;
 }
 
-void CloseDeviceOf(BusConnection& connection) {
-  if (connection.device != INVALID_HANDLE_VALUE) {
-    connection.io.CloseDevice(connection.device);
-    connection.device = INVALID_HANDLE_VALUE;
+Expected<Done, BusResult> BusConnection::CheckTargetCall() const {
+  if (!device_.IsOpen()) {
+    return Fail(BusResult::kBusNotFound);
   }
+  return Done{};
 }
 
-// The checks every target operation starts with.
-BusResult CheckTargetCall(const BusConnection* connection, const BusTarget* target) {
-  if (connection == nullptr) {
-    return BusResult::kConnectionNull;
+Expected<Done, BusResult> BusConnection::Connect() {
+  if (!stop_event_) {
+    return Fail(BusResult::kConnectionNull);
   }
-  if (target == nullptr) {
-    return BusResult::kInvalidTarget;
-  }
-  if (connection->device == INVALID_HANDLE_VALUE) {
-    return BusResult::kBusNotFound;
-  }
-  return BusResult::kSuccess;
-}
-
-}  // namespace
-
-std::unique_ptr<BusDeviceIo> SystemBusDeviceIo() { return std::make_unique<SystemDeviceIo>(); }
-
-BusTarget::~BusTarget() {
-  if (output_event != nullptr) {
-    CloseHandle(output_event);
-  }
-}
-
-BusConnection::~BusConnection() {
-  Disconnect(this);
-  if (stop_event != nullptr) {
-    CloseHandle(stop_event);
-  }
-}
-
-std::unique_ptr<BusConnection> AllocateConnection(BusDeviceIo& io) {
-  auto connection = std::make_unique<BusConnection>(io);
-  connection->stop_event = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-  if (connection->stop_event == nullptr) {
-    return nullptr;
-  }
-  return connection;
-}
-
-BusResult Connect(BusConnection* connection) {
-  if (connection == nullptr) {
-    return BusResult::kConnectionNull;
-  }
-  if (connection->device != INVALID_HANDLE_VALUE) {
-    return BusResult::kConnectionAlreadyOpen;
+  if (device_.IsOpen()) {
+    return Fail(BusResult::kConnectionAlreadyOpen);
   }
   BusResult result = BusResult::kBusNotFound;
-  for (const std::wstring& path : connection->io.EnumerateDevicePaths(kBusInterfaceClass)) {
-    const HANDLE device = connection->io.OpenDevice(path);
+  for (const std::wstring& path : io_.EnumerateDevicePaths(kBusInterfaceClass)) {
+    const HANDLE device = io_.OpenDevice(path);
     if (device == INVALID_HANDLE_VALUE) {
       result = BusResult::kBusDeviceNotOpened;
       continue;
     }
-    connection->device = device;
-    if (SendRecord(connection->io, device, BusIoControl::kCheckVersion, CheckVersionRecord(kBusInterfaceVersion)) !=
+    device_.Reset(device);
+    if (SendRecord(io_, device, BusIoControl::kCheckVersion, CheckVersionRecord(kBusInterfaceVersion)) !=
         ERROR_SUCCESS) {
-      CloseDeviceOf(*connection);
+      device_.Reset();
       result = BusResult::kBusVersionMismatch;
       continue;
     }
-    connection->notification_thread = CreateThread(nullptr, 0, NotificationThread, connection, 0, nullptr);
-    if (connection->notification_thread == nullptr) {
-      CloseDeviceOf(*connection);
-      return BusResult::kBusDeviceNotOpened;
+    notification_thread_.Reset(CreateThread(nullptr, 0, NotificationThreadMain, this, 0, nullptr));
+    if (!notification_thread_) {
+      device_.Reset();
+      return Fail(BusResult::kBusDeviceNotOpened);
     }
-    return BusResult::kSuccess;
+    return Done{};
   }
-  return result;
+  return Fail(result);
 }
 
-void Disconnect(BusConnection* connection) {
-  if (connection == nullptr) {
-    return;
-  }
-  if (connection->notification_thread != nullptr && connection->stop_event != nullptr) {
-    SetEvent(connection->stop_event);
-    WaitForSingleObject(connection->notification_thread, INFINITE);
-    CloseHandle(connection->notification_thread);
-    connection->notification_thread = nullptr;
+void BusConnection::Disconnect() {
+  if (notification_thread_) {
+    SetEvent(stop_event_.Get());
+    WaitForSingleObject(notification_thread_.Get(), INFINITE);
+    notification_thread_.Reset();
     // The connection may be connected again.
-    ResetEvent(connection->stop_event);
+    ResetEvent(stop_event_.Get());
   }
-  CloseDeviceOf(*connection);
-  const std::lock_guard<std::mutex> lock(connection->slots_lock);
-  connection->slots.fill(nullptr);
+  device_.Reset();
+  const std::lock_guard<std::mutex> lock(slots_lock_);
+  for (BusTarget* target : slots_) {
+    if (target != nullptr) {
+      target->connection_ = nullptr;
+    }
+  }
+  slots_.fill(nullptr);
 }
 
-void FreeConnection(std::unique_ptr<BusConnection> connection) { connection.reset(); }
-
-std::unique_ptr<BusTarget> AllocateTarget() {
-  auto target = std::make_unique<BusTarget>();
-  target->output_event = CreateEventW(nullptr, FALSE, FALSE, nullptr);
-  if (target->output_event == nullptr) {
-    return nullptr;
-  }
-  target->state = BusTargetState::kInitialised;
-  return target;
-}
-
-BusResult PlugIn(BusConnection* connection, BusTarget* target) {
-  if (const BusResult checked = CheckTargetCall(connection, target); checked != BusResult::kSuccess) {
+Expected<Done, BusResult> BusConnection::PlugIn(BusTarget& target) {
+  if (const auto checked = CheckTargetCall(); !checked) {
     return checked;
   }
-  if (target->state == BusTargetState::kNone) {
-    return BusResult::kTargetNotInitialised;
+  if (target.state_ == BusTargetState::kNone) {
+    return Fail(BusResult::kTargetNotInitialised);
   }
-  if (target->state == BusTargetState::kConnected) {
-    return BusResult::kTargetAlreadyConnected;
+  if (target.state_ == BusTargetState::kConnected) {
+    return Fail(BusResult::kTargetAlreadyConnected);
   }
-  BusDeviceIo& io = connection->io;
+  const HANDLE device = device_.Get();
   std::uint32_t serial = 1;
-  while (SendRecord(io, connection->device, BusIoControl::kPlugIn,
-                    PlugInRecord(serial, target->type, target->vendor_id, target->product_id)) != ERROR_SUCCESS) {
+  while (SendRecord(io_, device, BusIoControl::kPlugIn,
+                    PlugInRecord(serial, target.type_, target.vendor_id_, target.product_id_)) != ERROR_SUCCESS) {
     if (serial == kLastSerial) {
-      return BusResult::kNoFreeSerial;
+      return Fail(BusResult::kNoFreeSerial);
     }
     ++serial;
   }
-  target->serial = serial;
-  const DWORD ready = SendRecord(io, connection->device, BusIoControl::kWaitReady, WaitReadyRecord(serial));
+  target.serial_ = serial;
+  const DWORD ready = SendRecord(io_, device, BusIoControl::kWaitReady, WaitReadyRecord(serial));
   if (ready != ERROR_SUCCESS && ready != ERROR_INVALID_PARAMETER) {
     // The controller never became ready: give its serial back. The serial is forgotten too, so that
     // no later report reaches a controller another program plugs in under it.
-    SendRecord(io, connection->device, BusIoControl::kUnplug, UnplugRecord(serial));
-    target->state = BusTargetState::kDisconnected;
-    target->serial = 0;
-    return BusResult::kTargetNotPluggedIn;
+    SendRecord(io_, device, BusIoControl::kUnplug, UnplugRecord(serial));
+    target.state_ = BusTargetState::kDisconnected;
+    target.serial_ = 0;
+    return Fail(BusResult::kTargetNotPluggedIn);
   }
-  target->wait_ready_unsupported = ready == ERROR_INVALID_PARAMETER;
-  target->state = BusTargetState::kConnected;
-  const std::lock_guard<std::mutex> lock(connection->slots_lock);
-  connection->slots[serial] = target;
-  return BusResult::kSuccess;
+  target.wait_ready_unsupported_ = ready == ERROR_INVALID_PARAMETER;
+  target.state_ = BusTargetState::kConnected;
+  // Only a target that is not connected gets here, so it sits in no slot.
+  const std::lock_guard<std::mutex> lock(slots_lock_);
+  slots_[serial] = &target;
+  target.connection_ = this;
+  return Done{};
 }
 
-BusResult Unplug(BusConnection* connection, BusTarget* target) {
-  if (const BusResult checked = CheckTargetCall(connection, target); checked != BusResult::kSuccess) {
+Expected<Done, BusResult> BusConnection::Unplug(BusTarget& target) {
+  if (const auto checked = CheckTargetCall(); !checked) {
     return checked;
   }
-  if (target->state == BusTargetState::kNone) {
-    return BusResult::kTargetNotInitialised;
+  if (target.state_ == BusTargetState::kNone) {
+    return Fail(BusResult::kTargetNotInitialised);
   }
-  if (target->state != BusTargetState::kConnected) {
-    return BusResult::kTargetNotPluggedIn;
+  if (target.state_ != BusTargetState::kConnected) {
+    return Fail(BusResult::kTargetNotPluggedIn);
   }
-  if (SendRecord(connection->io, connection->device, BusIoControl::kUnplug, UnplugRecord(target->serial)) !=
-      ERROR_SUCCESS) {
-    return BusResult::kUnplugFailed;
+  if (SendRecord(io_, device_.Get(), BusIoControl::kUnplug, UnplugRecord(target.serial_)) != ERROR_SUCCESS) {
+    return Fail(BusResult::kUnplugFailed);
   }
-  target->state = BusTargetState::kDisconnected;
-  const std::lock_guard<std::mutex> lock(connection->slots_lock);
-  if (target->serial <= kLastSerial && connection->slots[target->serial] == target) {
-    connection->slots[target->serial] = nullptr;
+  target.state_ = BusTargetState::kDisconnected;
+  const std::lock_guard<std::mutex> lock(slots_lock_);
+  if (target.connection_ == this) {
+    LeaveSlot(target);
   }
-  return BusResult::kSuccess;
+  return Done{};
 }
 
-void FreeTarget(BusConnection* connection, std::unique_ptr<BusTarget> target) {
-  if (connection != nullptr && target != nullptr) {
-    // A target whose unplug was refused still sits in its slot.
-    const std::lock_guard<std::mutex> lock(connection->slots_lock);
-    for (BusTarget*& slot : connection->slots) {
-      if (slot == target.get()) {
-        slot = nullptr;
-      }
-    }
-  }
-  target.reset();
-}
-
-BusResult SubmitReport(BusConnection* connection, const BusTarget* target, const GamepadState& report) {
-  if (const BusResult checked = CheckTargetCall(connection, target); checked != BusResult::kSuccess) {
+Expected<Done, BusResult> BusConnection::SubmitReport(const BusTarget& target, const GamepadState& report) {
+  if (const auto checked = CheckTargetCall(); !checked) {
     return checked;
   }
-  if (target->serial == 0) {
-    return BusResult::kInvalidTarget;
+  if (target.serial_ == 0) {
+    return Fail(BusResult::kInvalidTarget);
   }
   // A report the driver did not take is lost input, whatever the error: the caller must know.
-  const DWORD error = SendRecord(connection->io, connection->device, BusIoControl::kSubmitReport,
-                                 SubmitReportRecord(target->serial, report));
-  return error == ERROR_SUCCESS ? BusResult::kSuccess : BusResult::kInvalidTarget;
+  if (SendRecord(io_, device_.Get(), BusIoControl::kSubmitReport, SubmitReportRecord(target.serial_, report)) !=
+      ERROR_SUCCESS) {
+    return Fail(BusResult::kInvalidTarget);
+  }
+  return Done{};
 }
 
-std::array<std::uint8_t, kNotificationDataSize> ReadTargetOutput(BusConnection& connection, const BusTarget& target) {
-  const std::lock_guard<std::mutex> lock(connection.slots_lock);
-  return target.output;
+std::array<std::uint8_t, kNotificationDataSize> BusConnection::ReadTargetOutput(const BusTarget& target) {
+  const std::lock_guard<std::mutex> lock(slots_lock_);
+  return target.output_;
 }
 
 }  // namespace corvane::client

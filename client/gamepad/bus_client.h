@@ -12,6 +12,8 @@
 #include <string>
 #include <vector>
 
+#include "base/expected.h"
+#include "base/handles.h"
 #include "gamepad/bus_protocol.h"
 #include "gamepad/gamepad_state.h"
 
@@ -57,65 +59,116 @@ enum class BusTargetState : std::uint8_t {
   kDisconnected = 3,
 };
 
-// One virtual controller on the bus.
-struct BusTarget {
-  BusTarget() = default;
+class BusConnection;
+
+// One virtual controller. It is plugged in through a connection, which then holds it in the slot of
+// its serial; it leaves that slot, under the slot lock, before it is freed.
+class BusTarget {
+ public:
+  // A target of the driver's kind `type` (an Xbox 360 wired controller unless said otherwise), in
+  // state initialised; in state none when its output event cannot be made.
+  explicit BusTarget(std::uint32_t type = kXbox360WiredTarget, std::uint16_t vendor_id = kXbox360VendorId,
+                     std::uint16_t product_id = kXbox360ProductId);
   ~BusTarget();
   BusTarget(const BusTarget&) = delete;
   BusTarget& operator=(const BusTarget&) = delete;
 
-  std::uint32_t serial = 0;  // 0 = none
-  BusTargetState state = BusTargetState::kNone;
-  std::uint16_t vendor_id = kXbox360VendorId;
-  std::uint16_t product_id = kXbox360ProductId;
-  std::uint32_t type = kXbox360WiredTarget;
-  bool wait_ready_unsupported = false;  // the driver refused wait-ready with invalid parameter
-  // Driver output for DualShock 4 targets, written by the notification thread under the slot lock
-  // (read it with `ReadTargetOutput`); `output_event` (auto-reset) is signalled after each write.
-  std::array<std::uint8_t, kNotificationDataSize> output{};
-  HANDLE output_event = nullptr;
+  std::uint32_t Serial() const { return serial_; }  // 0 = none
+  BusTargetState State() const { return state_; }
+  // Whether the driver refused wait-ready with invalid parameter (it does not know the request).
+  bool WaitReadyUnsupported() const { return wait_ready_unsupported_; }
+  // Signalled (auto-reset) after each driver output the notification thread stores for this target.
+  HANDLE OutputEvent() const { return output_event_.Get(); }
+
+ private:
+  friend class BusConnection;
+  friend struct BusConnectionTestAccess;  // tests make a target whose output event failed
+
+  const std::uint32_t type_;
+  const std::uint16_t vendor_id_;
+  const std::uint16_t product_id_;
+  std::uint32_t serial_ = 0;
+  BusTargetState state_ = BusTargetState::kNone;
+  bool wait_ready_unsupported_ = false;
+  // Written by the notification thread under the slot lock of `connection_`, as is `connection_`
+  // itself once the target is in a slot.
+  std::array<std::uint8_t, kNotificationDataSize> output_{};
+  BusConnection* connection_ = nullptr;  // the connection whose slot holds this target
+  UniqueEvent output_event_;
 };
 
-// An open (or openable) connection to the bus.
-struct BusConnection {
-  explicit BusConnection(BusDeviceIo& device_io) : io(device_io) {}
-  // Disconnects, then closes the stop event.
+// The bus device handle, opened and closed through the device-I/O seam.
+class BusDevice {
+ public:
+  explicit BusDevice(BusDeviceIo& io) : io_(io) {}
+  ~BusDevice() { Reset(); }
+  BusDevice(const BusDevice&) = delete;
+  BusDevice& operator=(const BusDevice&) = delete;
+
+  HANDLE Get() const { return handle_; }
+  bool IsOpen() const { return handle_ != INVALID_HANDLE_VALUE; }
+  // Closes the device held (if any) and takes `handle`.
+  void Reset(HANDLE handle = INVALID_HANDLE_VALUE);
+
+ private:
+  BusDeviceIo& io_;
+  HANDLE handle_ = INVALID_HANDLE_VALUE;
+};
+
+// A connection to the bus: the device, the notification thread that keeps an await-output request
+// out while connected, and the slots of the targets plugged in through it.
+class BusConnection {
+ public:
+  // Reaches the driver through `io`, which outlives the connection; not connected yet.
+  explicit BusConnection(BusDeviceIo& io);
+  // Disconnects.
   ~BusConnection();
   BusConnection(const BusConnection&) = delete;
   BusConnection& operator=(const BusConnection&) = delete;
 
-  BusDeviceIo& io;                       // the seam every device call goes through
-  HANDLE device = INVALID_HANDLE_VALUE;  // open while connected
-  HANDLE notification_thread = nullptr;  // runs while connected, unless the driver keeps failing it
-  HANDLE stop_event = nullptr;           // manual reset; ends the notification thread
-  // Guards `slots` and the output of the targets in them: the notification thread reads a slot and
+  // Finds the bus, opens it, checks its version and starts the notification thread. kConnectionNull
+  // when the connection's stop event could not be made.
+  Expected<Done, BusResult> Connect();
+  // Stops and joins the notification thread, closes the device and empties the slots; the connection
+  // may connect again.
+  void Disconnect();
+  // The notification thread's handle, null when none runs or was joined; it can end by itself when
+  // the driver keeps failing its requests.
+  HANDLE NotificationThread() const { return notification_thread_.Get(); }
+  bool IsOpen() const { return device_.IsOpen(); }
+
+  // Plugs `target` in under the first serial the driver accepts and waits until it is ready.
+  Expected<Done, BusResult> PlugIn(BusTarget& target);
+  // Unplugs a connected target.
+  Expected<Done, BusResult> Unplug(BusTarget& target);
+  // Sends one report for `target` and waits until the driver took it; any failure of the request
+  // (refused when issued, or completed with an error) gives kInvalidTarget.
+  Expected<Done, BusResult> SubmitReport(const BusTarget& target, const GamepadState& report);
+  // The last driver output of `target`, read under the slot lock.
+  std::array<std::uint8_t, kNotificationDataSize> ReadTargetOutput(const BusTarget& target);
+
+ private:
+  friend class BusTarget;
+  friend struct BusConnectionTestAccess;  // tests make the thread's waits fail and look into the slots
+
+  static DWORD WINAPI NotificationThreadMain(LPVOID parameter);
+  void RunNotifications();
+  DWORD WaitForRequestOrStop(HANDLE request_event, int& failures) const;
+  void DeliverNotification(const std::array<std::uint8_t, 72>& record);
+  // The checks every target operation starts with.
+  Expected<Done, BusResult> CheckTargetCall() const;
+  // Takes `target` out of its slot and forgets this connection in it; under the slot lock.
+  void LeaveSlot(BusTarget& target);
+
+  BusDeviceIo& io_;  // the seam every device call goes through
+  // Guards `slots_` and the output of the targets in them: the notification thread reads a slot and
   // writes into its target while holding it, and a target leaves its slot under it before it is
   // freed, so the thread never reaches a freed target.
-  std::mutex slots_lock;
-  std::array<BusTarget*, kLastSerial + 1> slots{};
+  std::mutex slots_lock_;
+  std::array<BusTarget*, kLastSerial + 1> slots_{};
+  BusDevice device_;                  // open while connected
+  UniqueEvent stop_event_;            // manual reset; ends the notification thread
+  UniqueThread notification_thread_;  // runs while connected; joined before the device closes
 };
-
-// A new connection with its stop event, not connected; null when the event cannot be created.
-std::unique_ptr<BusConnection> AllocateConnection(BusDeviceIo& io);
-// Finds the bus, opens it, checks its version and starts the notification thread.
-BusResult Connect(BusConnection* connection);
-// Stops and joins the notification thread, closes the device and empties the slots.
-void Disconnect(BusConnection* connection);
-// Disconnects and frees.
-void FreeConnection(std::unique_ptr<BusConnection> connection);
-
-// A new Xbox 360 wired target in state initialised; null when its output event cannot be created.
-std::unique_ptr<BusTarget> AllocateTarget();
-// Plugs `target` in under the first serial the driver accepts and waits until it is ready.
-BusResult PlugIn(BusConnection* connection, BusTarget* target);
-// Unplugs a connected target.
-BusResult Unplug(BusConnection* connection, BusTarget* target);
-// Takes `target` out of the connection's slots (if `connection` is given) and frees it.
-void FreeTarget(BusConnection* connection, std::unique_ptr<BusTarget> target);
-// Sends one report for `target` and waits until the driver took it; any failure of the request
-// (refused when issued, or completed with an error) gives kInvalidTarget.
-BusResult SubmitReport(BusConnection* connection, const BusTarget* target, const GamepadState& report);
-// The last driver output of `target`, read under the slot lock.
-std::array<std::uint8_t, kNotificationDataSize> ReadTargetOutput(BusConnection& connection, const BusTarget& target);
 
 }  // namespace corvane::client

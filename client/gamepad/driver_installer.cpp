@@ -74,23 +74,6 @@ bool IsNotFound(DWORD error) {
   }
 }
 
-// Closes a CNG algorithm provider and a hash object on every path out of Sha256Hex.
-struct HashResources {
-  BCRYPT_ALG_HANDLE algorithm = nullptr;
-  BCRYPT_HASH_HANDLE hash = nullptr;
-  HashResources() = default;
-  HashResources(const HashResources&) = delete;
-  HashResources& operator=(const HashResources&) = delete;
-  ~HashResources() {
-    if (hash != nullptr) {
-      BCryptDestroyHash(hash);
-    }
-    if (algorithm != nullptr) {
-      BCryptCloseAlgorithmProvider(algorithm, 0);
-    }
-  }
-};
-
 }  // namespace
 
 std::string_view InstallErrorMessage(InstallError error) {
@@ -132,44 +115,46 @@ std::wstring WithoutFinalPathPrefix(std::wstring_view path) {
   return std::wstring(path);
 }
 
-std::optional<std::string> Sha256Hex(HANDLE file) {
-  HashResources resources;
-  if (!BCRYPT_SUCCESS(BCryptOpenAlgorithmProvider(&resources.algorithm, BCRYPT_SHA256_ALGORITHM, nullptr, 0))) {
-    resources.algorithm = nullptr;
-    return std::nullopt;
+Expected<std::string, InstallError> Sha256Hex(HANDLE file) {
+  const Failure<InstallError> unreadable{InstallError::kInvalid};
+  // Declared so that they go in reverse: the hash before its object's memory and its provider.
+  UniqueAlgorithmProvider algorithm;
+  if (!BCRYPT_SUCCESS(BCryptOpenAlgorithmProvider(algorithm.Put(), BCRYPT_SHA256_ALGORITHM, nullptr, 0))) {
+    algorithm.Release();  // the failed call may have left anything in it
+    return unreadable;
   }
   DWORD object_length = 0;
   ULONG written = 0;
-  if (!BCRYPT_SUCCESS(BCryptGetProperty(resources.algorithm, BCRYPT_OBJECT_LENGTH,
-                                        reinterpret_cast<PUCHAR>(&object_length), sizeof object_length, &written, 0))) {
-    return std::nullopt;
+  if (!BCRYPT_SUCCESS(BCryptGetProperty(algorithm.Get(), BCRYPT_OBJECT_LENGTH, reinterpret_cast<PUCHAR>(&object_length),
+                                        sizeof object_length, &written, 0))) {
+    return unreadable;
   }
   std::vector<UCHAR> object(object_length);
-  if (!BCRYPT_SUCCESS(
-          BCryptCreateHash(resources.algorithm, &resources.hash, object.data(), object_length, nullptr, 0, 0))) {
-    resources.hash = nullptr;
-    return std::nullopt;
+  UniqueHash hash;
+  if (!BCRYPT_SUCCESS(BCryptCreateHash(algorithm.Get(), hash.Put(), object.data(), object_length, nullptr, 0, 0))) {
+    hash.Release();
+    return unreadable;
   }
   LARGE_INTEGER start = {};
   if (!SetFilePointerEx(file, start, nullptr, FILE_BEGIN)) {
-    return std::nullopt;
+    return unreadable;
   }
   std::vector<UCHAR> chunk(kHashChunkBytes);
   for (;;) {
     DWORD read = 0;
     if (!ReadFile(file, chunk.data(), kHashChunkBytes, &read, nullptr)) {
-      return std::nullopt;
+      return unreadable;
     }
     if (read == 0) {
       break;
     }
-    if (!BCRYPT_SUCCESS(BCryptHashData(resources.hash, chunk.data(), read, 0))) {
-      return std::nullopt;
+    if (!BCRYPT_SUCCESS(BCryptHashData(hash.Get(), chunk.data(), read, 0))) {
+      return unreadable;
     }
   }
   std::array<UCHAR, 32> digest = {};
-  if (!BCRYPT_SUCCESS(BCryptFinishHash(resources.hash, digest.data(), static_cast<ULONG>(digest.size()), 0))) {
-    return std::nullopt;
+  if (!BCRYPT_SUCCESS(BCryptFinishHash(hash.Get(), digest.data(), static_cast<ULONG>(digest.size()), 0))) {
+    return unreadable;
   }
   constexpr char kDigits[] = "0123456789abcdef";
   std::string hex;
@@ -205,21 +190,24 @@ LONG AuthenticodeVerdict(HANDLE file_handle, const std::wstring& path) {
 }
 
 DriverInstaller::DriverInstaller(HWND owner, std::function<bool()> driver_ready, std::function<std::uint64_t()> now_ms,
-                                 DriverInstallerSeams seams)
-    : owner_(owner), driver_ready_(std::move(driver_ready)), now_ms_(std::move(now_ms)), seams_(std::move(seams)) {
-  host_folder_ = seams_.host_folder.empty() ? ModuleFolder() : seams_.host_folder;
+                                 DriverInstallerEnvironment environment)
+    : owner_(owner),
+      driver_ready_(std::move(driver_ready)),
+      now_ms_(std::move(now_ms)),
+      environment_(std::move(environment)) {
+  host_folder_ = environment_.host_folder.empty() ? ModuleFolder() : environment_.host_folder;
   installer_path_ = InstallerPathIn(host_folder_);
-  if (!seams_.trusted) {
-    seams_.trusted = [](HANDLE file, const std::wstring& path) { return AuthenticodeVerdict(file, path) == 0; };
+  if (!environment_.trusted) {
+    environment_.trusted = [](HANDLE file, const std::wstring& path) { return AuthenticodeVerdict(file, path) == 0; };
   }
-  if (!seams_.final_path) {
-    seams_.final_path = SystemFinalPath;
+  if (!environment_.final_path) {
+    environment_.final_path = SystemFinalPath;
   }
-  if (!seams_.shell_execute) {
-    seams_.shell_execute = [](SHELLEXECUTEINFOW* info) { return ShellExecuteExW(info); };
+  if (!environment_.shell_execute) {
+    environment_.shell_execute = [](SHELLEXECUTEINFOW* info) { return ShellExecuteExW(info); };
   }
-  if (!seams_.create_directories) {
-    seams_.create_directories = [](const std::filesystem::path& directory) {
+  if (!environment_.create_directories) {
+    environment_.create_directories = [](const std::filesystem::path& directory) {
       std::error_code error;
       std::filesystem::create_directories(directory, error);
       return error;
@@ -228,60 +216,60 @@ DriverInstaller::DriverInstaller(HWND owner, std::function<bool()> driver_ready,
 }
 
 void DriverInstaller::Poll() {
-  if (process_ == nullptr) {
+  if (!process_) {
     return;
   }
   // Ended means signalled: an installer may well exit with 259, the code that also means "running".
-  const DWORD waited = WaitForSingleObject(process_.get(), 0);
+  const DWORD waited = WaitForSingleObject(process_.Get(), 0);
   if (waited == WAIT_TIMEOUT) {
     return;
   }
   DWORD code = 0;
-  if (waited == WAIT_FAILED || !GetExitCodeProcess(process_.get(), &code)) {
+  if (waited == WAIT_FAILED || !GetExitCodeProcess(process_.Get(), &code)) {
     code = GetLastError();
   }
   exit_code_ = code;
-  process_.reset();
+  process_.Reset();
   finished_ = true;
-  installer_file_.reset();
+  installer_file_.Reset();
 }
 
-std::optional<InstallError> DriverInstaller::Install() {
+Expected<Done, InstallError> DriverInstaller::Install() {
   if (launching_) {
-    return std::nullopt;  // as for a running installer: the first call is starting it
+    return Done{};  // as for a running installer: the first call is starting it
   }
   Poll();
-  if (process_ != nullptr || driver_ready_()) {
-    return std::nullopt;
+  if (process_ || driver_ready_()) {
+    return Done{};
   }
   // Held until the installer ends: nobody can change the file between the check and the start.
-  ScopedHandle file = FileHandle(CreateFileW(installer_path_.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                                             OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (file == nullptr) {
-    return InstallError::kMissing;
+  UniqueFile file(CreateFileW(installer_path_.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!file) {
+    return Fail(InstallError::kMissing);
   }
-  const std::optional<std::string> digest = Sha256Hex(file.get());
-  if (!digest || *digest != seams_.expected_sha256 || !seams_.trusted(file.get(), installer_path_)) {
-    return InstallError::kInvalid;
+  const Expected<std::string, InstallError> digest = Sha256Hex(file.Get());
+  if (!digest || *digest != environment_.expected_sha256 || !environment_.trusted(file.Get(), installer_path_)) {
+    return Fail(InstallError::kInvalid);
   }
   std::wstring local_app_data(kPathCapacity, L'\0');
   const DWORD length = GetEnvironmentVariableW(L"LOCALAPPDATA", local_app_data.data(), kPathCapacity);
   if (length == 0 || length > kMaxPathLength) {
-    return InstallError::kNoLogDirectory;
+    return Fail(InstallError::kNoLogDirectory);
   }
   local_app_data.resize(length);
   const std::filesystem::path log_directory = std::filesystem::path(local_app_data) / L"Corvane" / L"logs";
-  if (seams_.create_directories(log_directory)) {
-    return InstallError::kLogDirectoryNotMade;
+  if (environment_.create_directories(log_directory)) {
+    return Fail(InstallError::kLogDirectoryNotMade);
   }
   const std::wstring log_path = NextLogPath(log_directory).wstring();
   if (log_path.empty() || log_path.find_first_of(L"\"\r\n") != std::wstring::npos) {
     throw std::invalid_argument("Invalid installer log path");
   }
   const std::wstring parameters = kInstallerParameters + (L'"' + log_path + L'"');
-  const std::wstring launch_path = LaunchPath(file.get());
+  const std::wstring launch_path = LaunchPath(file.Get());
   if (launch_path.empty()) {
-    return InstallError::kInvalid;
+    return Fail(InstallError::kInvalid);
   }
 
   SHELLEXECUTEINFOW info = {};
@@ -295,19 +283,19 @@ std::optional<InstallError> DriverInstaller::Install() {
   BOOL launched = FALSE;
   {
     const LaunchScope scope(launching_);
-    launched = seams_.shell_execute(&info);
+    launched = environment_.shell_execute(&info);
   }
   if (!launched) {
-    return GetLastError() == ERROR_CANCELLED ? InstallError::kElevationCancelled : InstallError::kCouldNotStart;
+    return Fail(GetLastError() == ERROR_CANCELLED ? InstallError::kElevationCancelled : InstallError::kCouldNotStart);
   }
   if (info.hProcess == nullptr) {
-    return InstallError::kNoProcess;
+    return Fail(InstallError::kNoProcess);
   }
-  process_.reset(info.hProcess);
+  process_.Reset(info.hProcess);
   installer_file_ = std::move(file);
   exit_code_ = 0;
   finished_ = false;
-  return std::nullopt;
+  return Done{};
 }
 
 std::filesystem::path DriverInstaller::NextLogPath(const std::filesystem::path& directory) {
@@ -325,14 +313,14 @@ std::wstring DriverInstaller::LaunchPath(HANDLE file) const {
   // The held handle pins the file, not its path: whoever can write the host's folder could make
   // "drivers" a link and re-point it after the checks. Start the file by the path it really has,
   // and only when that is where the installer belongs.
-  const ScopedHandle folder = FileHandle(CreateFileW(host_folder_.c_str(), FILE_READ_ATTRIBUTES,
-                                                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                                     OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
-  if (folder == nullptr) {
+  const UniqueFile folder(CreateFileW(host_folder_.c_str(), FILE_READ_ATTRIBUTES,
+                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                      FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+  if (!folder) {
     return {};
   }
-  const std::wstring folder_path = WithoutFinalPathPrefix(seams_.final_path(folder.get()));
-  const std::wstring file_path = WithoutFinalPathPrefix(seams_.final_path(file));
+  const std::wstring folder_path = WithoutFinalPathPrefix(environment_.final_path(folder.Get()));
+  const std::wstring file_path = WithoutFinalPathPrefix(environment_.final_path(file));
   if (folder_path.empty() || file_path.empty() || !SamePath(file_path, InstallerPathIn(folder_path))) {
     return {};
   }
@@ -360,7 +348,7 @@ bool DriverInstaller::Bundled() const {
 DriverInstallStatus DriverInstaller::Status() {
   Poll();
   DriverInstallStatus status;
-  status.installing = process_ != nullptr;
+  status.installing = process_.IsValid();
   status.installer_exit = exit_code_;
   status.installer_finished = finished_;
   status.reboot_required = exit_code_ == kRebootRequired || exit_code_ == kRebootInitiated;

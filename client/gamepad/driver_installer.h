@@ -10,11 +10,11 @@
 #include <filesystem>
 #include <functional>
 #include <memory>
-#include <optional>
 #include <string>
 #include <string_view>
 #include <system_error>
 
+#include "base/expected.h"
 #include "base/handles.h"
 #include "gamepad_driver.h"  // kBundledInstallerName, kBundledInstallerSha256
 
@@ -46,7 +46,7 @@ struct DriverInstallStatus {
 
 // Where the installer reaches the system and the product's fixed checks; tests put their own here.
 // The host always uses the defaults.
-struct DriverInstallerSeams {
+struct DriverInstallerEnvironment {
   std::wstring host_folder;                                            // empty: the executable's folder
   std::string expected_sha256{kBundledInstallerSha256};                // lowercase hexadecimal
   std::function<bool(HANDLE file, const std::wstring& path)> trusted;  // null: WinVerifyTrust says 0
@@ -64,8 +64,8 @@ std::wstring InstallerPathIn(const std::wstring& host_folder);
 std::wstring WithoutFinalPathPrefix(std::wstring_view path);
 
 // The SHA-256 of everything `file` holds from its start, as 64 lowercase hexadecimal digits, read in
-// 64 KiB chunks through CNG; nothing when the file cannot be read or hashed.
-std::optional<std::string> Sha256Hex(HANDLE file);
+// 64 KiB chunks through CNG; kInvalid when the file cannot be read or hashed.
+Expected<std::string, InstallError> Sha256Hex(HANDLE file);
 
 // WinVerifyTrust's verdict on the Authenticode signature of the open `file`, which is at `path`
 // (0 = trusted): the handle is what is read; the verification state is closed again before returning.
@@ -76,17 +76,17 @@ class DriverInstaller {
   // `owner` owns the elevation prompt; `driver_ready` says whether the driver answers; `now_ms` is
   // the millisecond tick that names the logs.
   DriverInstaller(HWND owner, std::function<bool()> driver_ready, std::function<std::uint64_t()> now_ms,
-                  DriverInstallerSeams seams = {});
+                  DriverInstallerEnvironment environment = {});
   // Closes the process and file handles; a running installer goes on.
   ~DriverInstaller() = default;
   DriverInstaller(const DriverInstaller&) = delete;
   DriverInstaller& operator=(const DriverInstaller&) = delete;
 
   // Starts the installer unless the driver answers or one runs or is being started (a call from
-  // inside the elevation prompt). Nothing when it started (or did not need to), else why not. Throws
+  // inside the elevation prompt). Done when it started (or did not need to), else why not. Throws
   // std::invalid_argument for a log path the parameters cannot carry; every failure leaves no file handle open and no
   // process recorded.
-  std::optional<InstallError> Install();
+  Expected<Done, InstallError> Install();
   // The installer's and the driver's state. Throws std::filesystem::filesystem_error when the
   // installer path's status cannot be read for a reason other than its absence.
   DriverInstallStatus Status();
@@ -105,11 +105,11 @@ class DriverInstaller {
   HWND owner_;
   std::function<bool()> driver_ready_;
   std::function<std::uint64_t()> now_ms_;
-  DriverInstallerSeams seams_;
+  DriverInstallerEnvironment environment_;
   std::wstring host_folder_;
   std::wstring installer_path_;
-  ScopedHandle process_;         // the running installer
-  ScopedHandle installer_file_;  // held open, read share only, while it runs
+  UniqueProcess process_;      // the running installer
+  UniqueFile installer_file_;  // held open, read share only, while it runs
   std::uint32_t exit_code_ = 0;
   bool finished_ = false;
   bool launching_ = false;  // inside the launch, whose elevation prompt can call in again

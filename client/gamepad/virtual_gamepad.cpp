@@ -16,7 +16,7 @@ VirtualGamepad::VirtualGamepad(std::unique_ptr<BusDeviceIo> io, std::function<st
 VirtualGamepad::~VirtualGamepad() { Release(); }
 
 bool VirtualGamepad::Send(const GamepadState& state) {
-  if (corvane::client::SubmitReport(connection_.get(), target_.get(), state) != BusResult::kSuccess) {
+  if (!connection_->SubmitReport(*target_, state)) {
     return false;
   }
   // 0 means "nothing pending", so a clock reading of 0 counts as 1.
@@ -28,13 +28,13 @@ bool VirtualGamepad::Send(const GamepadState& state) {
 bool VirtualGamepad::Attach() {
   if (target_ == nullptr) {
     Release();
-    connection_ = AllocateConnection(*io_);
-    if (connection_ == nullptr || Connect(connection_.get()) != BusResult::kSuccess) {
+    connection_ = std::make_unique<BusConnection>(*io_);
+    if (!connection_->Connect()) {
       Release();
       return false;
     }
-    target_ = AllocateTarget();
-    if (target_ == nullptr || PlugIn(connection_.get(), target_.get()) != BusResult::kSuccess) {
+    target_ = std::make_unique<BusTarget>();
+    if (!connection_->PlugIn(*target_)) {
       Release();
       return false;
     }
@@ -56,7 +56,7 @@ bool VirtualGamepad::SubmitReport(const GamepadState& state) {
 
 void VirtualGamepad::Neutralize() {
   if (connection_ != nullptr && target_ != nullptr) {
-    corvane::client::SubmitReport(connection_.get(), target_.get(), GamepadState{});
+    static_cast<void>(connection_->SubmitReport(*target_, GamepadState{}));  // best effort
   }
   last_report_tick_ = 0;
 }
@@ -66,22 +66,19 @@ void VirtualGamepad::WatchdogTick() {
     return;
   }
   if (now_() - last_report_tick_ > kWatchdogMilliseconds) {
-    corvane::client::SubmitReport(connection_.get(), target_.get(), GamepadState{});
+    static_cast<void>(connection_->SubmitReport(*target_, GamepadState{}));  // best effort
     last_report_tick_ = 0;
   }
 }
 
 void VirtualGamepad::Release() {
-  if (target_ != nullptr) {
-    if (connection_ != nullptr) {
-      corvane::client::SubmitReport(connection_.get(), target_.get(), GamepadState{});
-      Unplug(connection_.get(), target_.get());
-    }
-    FreeTarget(connection_.get(), std::move(target_));
+  if (target_ != nullptr && connection_ != nullptr) {
+    static_cast<void>(connection_->SubmitReport(*target_, GamepadState{}));  // best effort
+    static_cast<void>(connection_->Unplug(*target_));
   }
-  if (connection_ != nullptr) {
-    FreeConnection(std::move(connection_));
-  }
+  // The target leaves its slot before the connection (and its notification thread) goes.
+  target_.reset();
+  connection_.reset();
   last_report_tick_ = 0;
 }
 
@@ -89,14 +86,8 @@ bool VirtualGamepad::ProbeReady() {
   if (target_ != nullptr) {
     return true;
   }
-  std::unique_ptr<BusConnection> probe = AllocateConnection(*io_);
-  if (probe == nullptr) {
-    return false;
-  }
-  const bool ready = Connect(probe.get()) == BusResult::kSuccess;
-  Disconnect(probe.get());
-  FreeConnection(std::move(probe));
-  return ready;
+  BusConnection probe(*io_);
+  return probe.Connect().HasValue();
 }
 
 }  // namespace corvane::client

@@ -10,6 +10,7 @@
 #include <iostream>
 #include <string_view>
 
+#include "base/handles.h"
 #include "base/unicode.h"
 
 void CreateAndAttachConsole() {
@@ -32,6 +33,7 @@ void CreateAndAttachConsole() {
 std::vector<std::string> GetCommandLineArguments() {
   int argc = 0;
   wchar_t** argv = CommandLineToArgvW(GetCommandLineW(), &argc);
+  const corvane::client::UniqueLocalMemory owner(argv);
   if (argv == nullptr) {
     return {};
   }
@@ -39,6 +41,5 @@ std::vector<std::string> GetCommandLineArguments() {
   for (int i = 1; i < argc; ++i) {
     arguments.push_back(corvane::client::Utf8FromUtf16(std::wstring_view(argv[i])));
   }
-  LocalFree(argv);
   return arguments;
 }

@@ -2,6 +2,7 @@
 
 #include <flutter_windows.h>
 
+#include "base/handles.h"
 #include "runner/resource.h"
 #include "runner/theme.h"
 #include "runner/window_layout.h"
@@ -17,16 +18,15 @@ using EnableNonClientDpiScaling = BOOL(__stdcall*)(HWND window);
 
 // Scales the non-client area (title bar, frame) with the monitor's DPI where the system offers it.
 void EnableFullDpiSupportIfAvailable(HWND window) {
-  HMODULE user32 = LoadLibraryA("User32.dll");
-  if (user32 == nullptr) {
+  const corvane::client::UniqueModule user32(LoadLibraryA("User32.dll"));
+  if (!user32) {
     return;
   }
   const auto enable = reinterpret_cast<EnableNonClientDpiScaling>(
-      reinterpret_cast<void*>(GetProcAddress(user32, "EnableNonClientDpiScaling")));
+      reinterpret_cast<void*>(GetProcAddress(user32.Get(), "EnableNonClientDpiScaling")));
   if (enable != nullptr) {
     enable(window);
   }
-  FreeLibrary(user32);
 }
 
 }  // namespace

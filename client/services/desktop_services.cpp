@@ -120,15 +120,18 @@ void DesktopServices::WindowDesktop::SendEmergencyStop(const std::string& sessio
   }
 }
 
-DesktopServices::DesktopServices(flutter::BinaryMessenger* messenger, HWND window, DesktopServicesSeams seams)
+DesktopServices::DesktopServices(flutter::BinaryMessenger* messenger, HWND window,
+                                 DesktopServicesEnvironment environment)
     : window_(window),
-      flash_window_(seams.flash_window),
-      desktop_(window, seams.send_input, seams.map_virtual_key, emergency_channel_),
-      virtual_gamepad_(seams.bus_io ? std::move(seams.bus_io) : SystemBusDeviceIo(), seams.now_ms),
-      gamepad_reader_(seams.gamepad_api ? std::move(seams.gamepad_api) : SystemGamepadApi(), seams.now_ms),
+      flash_window_(environment.flash_window),
+      desktop_(window, environment.send_input, environment.map_virtual_key, emergency_channel_),
+      virtual_gamepad_(environment.bus_io ? std::move(environment.bus_io) : SystemBusDeviceIo(), environment.now_ms),
+      gamepad_reader_(environment.gamepad_api ? std::move(environment.gamepad_api) : SystemGamepadApi(),
+                      environment.now_ms),
       remote_input_(desktop_, virtual_gamepad_),
       driver_installer_(
-          window, [this] { return virtual_gamepad_.ProbeReady(); }, seams.now_ms, std::move(seams.installer)) {
+          window, [this] { return virtual_gamepad_.ProbeReady(); }, environment.now_ms,
+          std::move(environment.installer)) {
   DragAcceptFiles(window_, TRUE);
   const auto* codec = &flutter::StandardMethodCodec::GetInstance();
   remote_input_channel_ = std::make_unique<Channel>(messenger, kRemoteInputChannel, codec);
@@ -298,12 +301,12 @@ void DesktopServices::GamepadStatus(Result& result) {
 }
 
 void DesktopServices::InstallGamepadDriver(Result& result) {
-  const std::optional<InstallError> error = driver_installer_.Install();
-  if (!error) {
+  const Expected<Done, InstallError> installed = driver_installer_.Install();
+  if (installed) {
     result.Success();
     return;
   }
-  result.Error("GAMEPAD_DRIVER_INSTALL", std::string(InstallErrorMessage(*error)));
+  result.Error("GAMEPAD_DRIVER_INSTALL", std::string(InstallErrorMessage(installed.Error())));
 }
 
 void DesktopServices::OnFilesDropped(HDROP drop) {

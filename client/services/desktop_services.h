@@ -46,21 +46,21 @@ using MapVirtualKeyFunction = UINT (*)(UINT code, UINT map_type);
 // What DesktopServices reaches the system through where tests put something else: SendInput,
 // MapVirtualKeyW, FlashWindowEx, the bus driver's device I/O, the gamepad APIs, the millisecond clock
 // and the driver installer's. Defaults: the real ones.
-struct DesktopServicesSeams {
+struct DesktopServicesEnvironment {
   SendInputFunction send_input = ::SendInput;
   MapVirtualKeyFunction map_virtual_key = ::MapVirtualKeyW;
   FlashWindowFunction flash_window = ::FlashWindowEx;
   std::function<std::uint64_t()> now_ms = [] { return GetTickCount64(); };
   std::unique_ptr<BusDeviceIo> bus_io;      // null: the system's
   std::unique_ptr<GamepadApi> gamepad_api;  // null: the system's
-  DriverInstallerSeams installer;
+  DriverInstallerEnvironment installer;
 };
 
 // Owned by the host window from its creation to its destruction; everything runs on the UI thread.
 class DesktopServices {
  public:
   // Accepts dropped files on `window` and serves the channels on `messenger`.
-  DesktopServices(flutter::BinaryMessenger* messenger, HWND window, DesktopServicesSeams seams = {});
+  DesktopServices(flutter::BinaryMessenger* messenger, HWND window, DesktopServicesEnvironment environment = {});
   ~DesktopServices();
 
   DesktopServices(const DesktopServices&) = delete;

@@ -38,10 +38,10 @@ int wmain(int argc, wchar_t** argv) {
   std::vector<double> trust_ms;
   double mib = 0;
   for (int run = 0; run < runs; ++run) {
-    const corvane::client::ScopedHandle file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                                                         OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    const corvane::client::UniqueFile file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                                       OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
     LARGE_INTEGER size;
-    if (file.get() == INVALID_HANDLE_VALUE || !GetFileSizeEx(file.get(), &size)) {
+    if (!file || !GetFileSizeEx(file.Get(), &size)) {
       std::fprintf(stderr, "cannot open the file\n");
       return 1;
     }
@@ -50,9 +50,9 @@ int wmain(int argc, wchar_t** argv) {
     LARGE_INTEGER hashed;
     LARGE_INTEGER trusted;
     QueryPerformanceCounter(&start);
-    const auto digest = corvane::client::Sha256Hex(file.get());
+    const auto digest = corvane::client::Sha256Hex(file.Get());
     QueryPerformanceCounter(&hashed);
-    const LONG verdict = corvane::client::AuthenticodeVerdict(file.get(), path);
+    const LONG verdict = corvane::client::AuthenticodeVerdict(file.Get(), path);
     QueryPerformanceCounter(&trusted);
     if (!digest) {
       std::fprintf(stderr, "the file could not be hashed\n");

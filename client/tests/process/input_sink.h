@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "base/handles.h"
+
 namespace corvane::testing {
 
 inline constexpr wchar_t kSinkClass[] = L"CorvaneInputSink";
@@ -70,8 +72,8 @@ class InputSink {
 
  private:
   std::unique_ptr<ChildProcess> process_;
-  HANDLE ready_event_ = nullptr;
-  HANDLE changed_event_ = nullptr;
+  corvane::client::UniqueEvent ready_event_;
+  corvane::client::UniqueEvent changed_event_;
   HWND window_ = nullptr;
   std::string error_;
 };

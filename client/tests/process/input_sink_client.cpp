@@ -40,14 +40,14 @@ InputSink::InputSink() {
   const std::wstring suffix = std::to_wstring(GetCurrentProcessId()) + L"-" + std::to_wstring(GetTickCount64());
   const std::wstring ready_name = L"CorvaneSinkReady-" + suffix;
   const std::wstring changed_name = L"CorvaneSinkChanged-" + suffix;
-  ready_event_ = CreateEventW(nullptr, TRUE, FALSE, ready_name.c_str());
-  changed_event_ = CreateEventW(nullptr, FALSE, FALSE, changed_name.c_str());
+  ready_event_.Reset(CreateEventW(nullptr, TRUE, FALSE, ready_name.c_str()));
+  changed_event_.Reset(CreateEventW(nullptr, FALSE, FALSE, changed_name.c_str()));
   process_ = std::make_unique<ChildProcess>(L"input_sink.exe", std::vector<std::wstring>{ready_name, changed_name});
   if (!process_->started()) {
     error_ = "input_sink.exe did not start: " + process_->start_error();
     return;
   }
-  HANDLE waits[] = {ready_event_, process_->handle()};
+  HANDLE waits[] = {ready_event_.Get(), process_->handle()};
   if (WaitForMultipleObjects(2, waits, FALSE, kGuardMs) != WAIT_OBJECT_0) {
     error_ = "the sink did not become ready";
     return;
@@ -65,8 +65,6 @@ InputSink::~InputSink() {
   if (process_) {
     process_->wait(kGuardMs);
   }
-  CloseHandle(ready_event_);
-  CloseHandle(changed_event_);
 }
 
 std::vector<SinkRecord> InputSink::EventsThrough(SinkEvent kind, std::optional<std::int64_t> value) {
@@ -83,7 +81,7 @@ std::vector<SinkRecord> InputSink::EventsThrough(SinkEvent kind, std::optional<s
     if (found || GetTickCount64() > deadline) {
       return records;
     }
-    WaitForSingleObject(changed_event_, 100);
+    WaitForSingleObject(changed_event_.Get(), 100);
   }
 }
 

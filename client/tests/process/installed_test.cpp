@@ -58,7 +58,7 @@ TEST(InstalledFolder, IsLaidOutAsFluttersReleaseBundleAndLabelledATestPackage) {
     EXPECT_NE(entry.path().extension(), ".a") << entry.path();
   }
   EXPECT_EQ(libraries, 13) << "the engine and the twelve plug-ins";
-  for (const char* absent : {"fake_installer.exe", "input_sink.exe", "bridge_driver.exe", "helperctl.exe"}) {
+  for (const char* absent : {"standin_installer.exe", "input_sink.exe", "bridge_driver.exe", "helperctl.exe"}) {
     EXPECT_FALSE(fs::exists(root / absent)) << absent;
   }
 }
@@ -95,9 +95,9 @@ TEST(InstalledFolder, TheHelperFromThereNamesTheMissingRuntimeThenFindsOnePutBes
   }
   const fs::path script = runtime / "script.txt";
   std::ofstream(script) << "version GStreamer 1.26.2 (stand-in)\n";
-  SetEnvironmentVariableW(L"CORVANE_FAKE_GST_SCRIPT", script.wstring().c_str());
+  SetEnvironmentVariableW(L"CORVANE_STANDIN_GST_SCRIPT", script.wstring().c_str());
   HelperConnection connection(std::nullopt, std::nullopt, (root / "corvane_media_helper.exe").wstring());
-  SetEnvironmentVariableW(L"CORVANE_FAKE_GST_SCRIPT", nullptr);
+  SetEnvironmentVariableW(L"CORVANE_STANDIN_GST_SCRIPT", nullptr);
   ASSERT_TRUE(connection.connect_and_authenticate());
   const auto report = Capabilities(connection);
   ASSERT_TRUE(report);

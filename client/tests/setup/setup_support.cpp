@@ -66,11 +66,11 @@ std::optional<DWORD> UninstallNumber(const wchar_t* name) {
 }
 
 bool UninstallKeyExists() {
-  HKEY key = nullptr;
-  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kUninstallKey, 0, KEY_READ, &key) != ERROR_SUCCESS) {
+  client::UniqueRegistryKey key;
+  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kUninstallKey, 0, KEY_READ, key.Put()) != ERROR_SUCCESS) {
+    key.Release();
     return false;
   }
-  RegCloseKey(key);
   return true;
 }
 
@@ -94,17 +94,17 @@ std::set<fs::path> Names(const fs::path& root) {
 }
 
 bool Signed(const fs::path& file) {
-  const client::ScopedHandle handle = client::FileHandle(
+  const client::UniqueFile handle(
       CreateFileW(file.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-  return handle && client::AuthenticodeVerdict(handle.get(), file.wstring()) == ERROR_SUCCESS;
+  return handle && client::AuthenticodeVerdict(handle.Get(), file.wstring()) == ERROR_SUCCESS;
 }
 
 std::optional<DWORD> RunToTheEnd(std::wstring command_line) {
-  const client::ScopedHandle job(CreateJobObjectW(nullptr, nullptr));
-  const client::ScopedHandle port(CreateIoCompletionPort(INVALID_HANDLE_VALUE, nullptr, 0, 1));
-  JOBOBJECT_ASSOCIATE_COMPLETION_PORT association = {job.get(), port.get()};
+  const client::UniqueHandle job(CreateJobObjectW(nullptr, nullptr));
+  const client::UniqueHandle port(CreateIoCompletionPort(INVALID_HANDLE_VALUE, nullptr, 0, 1));
+  JOBOBJECT_ASSOCIATE_COMPLETION_PORT association = {job.Get(), port.Get()};
   if (!job || !port ||
-      !SetInformationJobObject(job.get(), JobObjectAssociateCompletionPortInformation, &association,
+      !SetInformationJobObject(job.Get(), JobObjectAssociateCompletionPortInformation, &association,
                                sizeof association)) {
     return std::nullopt;
   }
@@ -115,13 +115,13 @@ std::optional<DWORD> RunToTheEnd(std::wstring command_line) {
                       &startup, &process)) {
     return std::nullopt;
   }
-  const client::ScopedHandle process_handle(process.hProcess);
-  const client::ScopedHandle thread(process.hThread);
-  if (!AssignProcessToJobObject(job.get(), process_handle.get())) {
-    TerminateProcess(process_handle.get(), 1);
+  const client::UniqueHandle process_handle(process.hProcess);
+  const client::UniqueHandle thread(process.hThread);
+  if (!AssignProcessToJobObject(job.Get(), process_handle.Get())) {
+    TerminateProcess(process_handle.Get(), 1);
     return std::nullopt;
   }
-  ResumeThread(thread.get());
+  ResumeThread(thread.Get());
   const ULONGLONG deadline = GetTickCount64() + kWaitMs;
   for (;;) {
     const ULONGLONG now = GetTickCount64();
@@ -129,8 +129,8 @@ std::optional<DWORD> RunToTheEnd(std::wstring command_line) {
     ULONG_PTR key = 0;
     OVERLAPPED* detail = nullptr;
     if (now >= deadline ||
-        !GetQueuedCompletionStatus(port.get(), &message, &key, &detail, static_cast<DWORD>(deadline - now))) {
-      TerminateJobObject(job.get(), 1);
+        !GetQueuedCompletionStatus(port.Get(), &message, &key, &detail, static_cast<DWORD>(deadline - now))) {
+      TerminateJobObject(job.Get(), 1);
       return std::nullopt;
     }
     if (message == JOB_OBJECT_MSG_ACTIVE_PROCESS_ZERO) {
@@ -138,7 +138,7 @@ std::optional<DWORD> RunToTheEnd(std::wstring command_line) {
     }
   }
   DWORD exit_code = 0;
-  GetExitCodeProcess(process_handle.get(), &exit_code);
+  GetExitCodeProcess(process_handle.Get(), &exit_code);
   return exit_code;
 }
 

@@ -31,22 +31,22 @@ class Suspended {
     std::wstring command_line = L"\"" + program.wstring() + L"\"";
     if (CreateProcessW(program.c_str(), command_line.data(), nullptr, nullptr, FALSE, CREATE_SUSPENDED, nullptr,
                        nullptr, &startup, &process)) {
-      process_.reset(process.hProcess);
-      CloseHandle(process.hThread);
+      process_.Reset(process.hProcess);
+      const client::UniqueThread thread(process.hThread);  // not needed: the process stays suspended
     }
   }
   Suspended(const Suspended&) = delete;
   Suspended& operator=(const Suspended&) = delete;
   ~Suspended() {
     if (process_) {
-      TerminateProcess(process_.get(), 0);
-      WaitForSingleObject(process_.get(), kWaitMs);
+      TerminateProcess(process_.Get(), 0);
+      WaitForSingleObject(process_.Get(), kWaitMs);
     }
   }
-  bool started() const { return process_ != nullptr; }
+  bool started() const { return process_.IsValid(); }
 
  private:
-  client::ScopedHandle process_;
+  client::UniqueProcess process_;
 };
 
 TEST_F(SetupProgram, InstallsSilentlyIntoProgramFilesRegistersItsUninstallerAndLeavesNothingBehind) {
@@ -126,12 +126,12 @@ TEST_F(SetupProgram, WhileEitherProgramRunsNeitherSetupNorUninstallerChangesAnyt
 TEST_F(SetupProgram, AnEarlierInstallWhoseUninstallerFailsIsLeftAsItWas) {
   ASSERT_EQ(Install(OlderSetup()), 0u);
   // An uninstaller that fails: the fake driver installer, told to exit with 5.
-  fs::copy_file(fs::path(executable_directory()) / L"fake_installer.exe", InstallFolder() / L"uninstall.exe",
+  fs::copy_file(fs::path(executable_directory()) / L"standin_installer.exe", InstallFolder() / L"uninstall.exe",
                 fs::copy_options::overwrite_existing);
   const auto before = Files(InstallFolder());
-  ASSERT_TRUE(SetEnvironmentVariableW(L"CORVANE_FAKE_INSTALLER_EXIT", L"5"));
+  ASSERT_TRUE(SetEnvironmentVariableW(L"CORVANE_STANDIN_INSTALLER_EXIT", L"5"));
   EXPECT_EQ(Install(CurrentSetup()), kExitEarlierInstall);
-  SetEnvironmentVariableW(L"CORVANE_FAKE_INSTALLER_EXIT", nullptr);
+  SetEnvironmentVariableW(L"CORVANE_STANDIN_INSTALLER_EXIT", nullptr);
   EXPECT_EQ(Files(InstallFolder()), before);
   EXPECT_EQ(UninstallString(L"DisplayVersion"), L"" CORVANE_OLDER_TEST_VERSION);
 }

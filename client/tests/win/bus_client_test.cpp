@@ -17,6 +17,25 @@
 #include "gamepad/virtual_gamepad.h"
 
 namespace corvane::client {
+
+// What the tests reach inside a connection: its stop event (to make the thread's waits fail) and
+// its slots.
+struct BusConnectionTestAccess {
+  // Puts `event` in the place of the connection's stop event and gives back the one it held,
+  // without closing either.
+  static HANDLE SwapStopEvent(BusConnection& connection, HANDLE event) {
+    const HANDLE held = connection.stop_event_.Release();
+    connection.stop_event_.Reset(event);
+    return held;
+  }
+  // A target as one whose output event could not be made is: in state none.
+  static void Uninitialise(BusTarget& target) { target.state_ = BusTargetState::kNone; }
+  static BusTarget* Slot(BusConnection& connection, std::uint32_t serial) {
+    const std::lock_guard<std::mutex> lock(connection.slots_lock_);
+    return connection.slots_.at(serial);
+  }
+};
+
 namespace {
 
 using testing::FakeBusDriver;
@@ -49,6 +68,9 @@ std::array<std::uint8_t, 64> Data(std::uint8_t fill) {
   return data;
 }
 
+// The code an operation of the bus client answers, kSuccess when it succeeded.
+BusResult Code(const Expected<Done, BusResult>& result) { return result ? BusResult::kSuccess : result.Error(); }
+
 // A driver whose protocol faults fail the test.
 class BusTest : public ::testing::Test {
  protected:
@@ -61,8 +83,8 @@ class BusTest : public ::testing::Test {
   // A connection to a one-interface bus whose notification request is out.
   std::unique_ptr<BusConnection> Connected() {
     driver_.AddInterface();
-    auto connection = AllocateConnection(*io_);
-    EXPECT_EQ(Connect(connection.get()), BusResult::kSuccess);
+    auto connection = std::make_unique<BusConnection>(*io_);
+    EXPECT_EQ(Code(connection->Connect()), BusResult::kSuccess);
     EXPECT_TRUE(driver_.WaitForNotificationRequests(1));
     return connection;
   }
@@ -74,18 +96,14 @@ class BusTest : public ::testing::Test {
     ASSERT_TRUE(ThreadEnded(*connection));
     EXPECT_EQ(driver_.NotificationRequests(), kBound);
     EXPECT_EQ(driver_.Cancellations(), 0u);
-    Disconnect(connection.get());
-    EXPECT_EQ(connection->notification_thread, nullptr);
+    connection->Disconnect();
+    EXPECT_EQ(connection->NotificationThread(), nullptr);
     EXPECT_EQ(driver_.OpenDevices(), 0);
   }
 
   // A DualShock 4 target, the only kind the driver sends output to.
   static std::unique_ptr<BusTarget> OutputTarget() {
-    auto target = AllocateTarget();
-    target->type = kDualShock4WiredTarget;
-    target->vendor_id = 0x054C;
-    target->product_id = 0x05C4;
-    return target;
+    return std::make_unique<BusTarget>(kDualShock4WiredTarget, 0x054C, 0x05C4);
   }
 
   // Completes the notification request and waits until the thread has handled it (it issues the next).
@@ -96,7 +114,7 @@ class BusTest : public ::testing::Test {
   }
 
   static bool ThreadEnded(const BusConnection& connection) {
-    return WaitForSingleObject(connection.notification_thread, kBounded) == WAIT_OBJECT_0;
+    return WaitForSingleObject(connection.NotificationThread(), kBounded) == WAIT_OBJECT_0;
   }
 
   FakeBusDriver driver_;
@@ -104,17 +122,22 @@ class BusTest : public ::testing::Test {
 };
 
 TEST_F(BusTest, WithoutInterfacesTheBusIsNotFound) {
-  auto connection = AllocateConnection(*io_);
-  EXPECT_EQ(Connect(connection.get()), BusResult::kBusNotFound);
-  EXPECT_EQ(connection->notification_thread, nullptr);
+  auto connection = std::make_unique<BusConnection>(*io_);
+  EXPECT_EQ(Code(connection->Connect()), BusResult::kBusNotFound);
+  EXPECT_EQ(connection->NotificationThread(), nullptr);
   EXPECT_TRUE(driver_.Requests().empty());
-  EXPECT_EQ(Connect(nullptr), BusResult::kConnectionNull);
+  // A connection whose stop event could not be made never connects: its thread could not be stopped.
+  const HANDLE stop_event = BusConnectionTestAccess::SwapStopEvent(*connection, nullptr);
+  driver_.AddInterface();
+  EXPECT_EQ(Code(connection->Connect()), BusResult::kConnectionNull);
+  EXPECT_TRUE(driver_.Requests().empty());
+  BusConnectionTestAccess::SwapStopEvent(*connection, stop_event);
 }
 
 TEST(SystemBus, WithoutTheDriverInstalledTheBusIsNotFound) {
   const auto io = SystemBusDeviceIo();
-  auto connection = AllocateConnection(*io);
-  EXPECT_EQ(Connect(connection.get()), BusResult::kBusNotFound);
+  auto connection = std::make_unique<BusConnection>(*io);
+  EXPECT_EQ(Code(connection->Connect()), BusResult::kBusNotFound);
   VirtualGamepad pad(SystemBusDeviceIo(), [] { return std::uint64_t{1000}; });
   EXPECT_FALSE(pad.Attach());
   EXPECT_FALSE(pad.ProbeReady());
@@ -123,37 +146,37 @@ TEST(SystemBus, WithoutTheDriverInstalledTheBusIsNotFound) {
 TEST_F(BusTest, VersionRefusedOnTheFirstInterfaceConnectsTheSecond) {
   driver_.AddInterface({.opens = true, .accepts_version = false});
   driver_.AddInterface();
-  auto connection = AllocateConnection(*io_);
-  EXPECT_EQ(Connect(connection.get()), BusResult::kSuccess);
+  auto connection = std::make_unique<BusConnection>(*io_);
+  EXPECT_EQ(Code(connection->Connect()), BusResult::kSuccess);
   EXPECT_EQ(driver_.Opened().size(), 2u);
   EXPECT_EQ(driver_.OpenDevices(), 1);
   EXPECT_EQ(driver_.Codes(), (std::vector<DWORD>{kCheckVersion, kCheckVersion}));
   EXPECT_TRUE(driver_.WaitForNotificationRequests(1));
-  EXPECT_EQ(Connect(connection.get()), BusResult::kConnectionAlreadyOpen);
-  Disconnect(connection.get());
+  EXPECT_EQ(Code(connection->Connect()), BusResult::kConnectionAlreadyOpen);
+  connection->Disconnect();
   EXPECT_EQ(driver_.OpenDevices(), 0);
 }
 
 TEST_F(BusTest, AFailedConnectReportsTheLastInterfacesFailureAndKeepsNothingOpen) {
   driver_.AddInterface({.opens = true, .accepts_version = false});
   driver_.AddInterface({.opens = false, .accepts_version = true});
-  auto connection = AllocateConnection(*io_);
-  EXPECT_EQ(Connect(connection.get()), BusResult::kBusDeviceNotOpened);
+  auto connection = std::make_unique<BusConnection>(*io_);
+  EXPECT_EQ(Code(connection->Connect()), BusResult::kBusDeviceNotOpened);
   driver_.AddInterface({.opens = true, .accepts_version = false});
-  EXPECT_EQ(Connect(connection.get()), BusResult::kBusVersionMismatch);
+  EXPECT_EQ(Code(connection->Connect()), BusResult::kBusVersionMismatch);
   EXPECT_EQ(driver_.OpenDevices(), 0);
-  EXPECT_EQ(connection->device, INVALID_HANDLE_VALUE);
+  EXPECT_FALSE(connection->IsOpen());
   EXPECT_EQ(driver_.NotificationRequests(), 0u);
 }
 
 TEST_F(BusTest, ASerialTakenByAnotherControllerGivesTheNextOne) {
   driver_.TakeSerial(1);
   auto connection = Connected();
-  auto target = AllocateTarget();
-  ASSERT_EQ(PlugIn(connection.get(), target.get()), BusResult::kSuccess);
-  EXPECT_EQ(target->serial, 2u);
-  EXPECT_EQ(target->state, BusTargetState::kConnected);
-  EXPECT_FALSE(target->wait_ready_unsupported);
+  auto target = std::make_unique<BusTarget>();
+  ASSERT_EQ(Code(connection->PlugIn(*target)), BusResult::kSuccess);
+  EXPECT_EQ(target->Serial(), 2u);
+  EXPECT_EQ(target->State(), BusTargetState::kConnected);
+  EXPECT_FALSE(target->WaitReadyUnsupported());
   const auto requests = driver_.Requests();
   std::vector<std::vector<std::uint8_t>> plug_and_wait;
   for (const auto& request : requests) {
@@ -167,96 +190,95 @@ TEST_F(BusTest, ASerialTakenByAnotherControllerGivesTheNextOne) {
                                {8, 0, 0, 0, 2, 0, 0, 0},
                            }));
   EXPECT_EQ(driver_.Plugged(), (std::set<std::uint32_t>{2}));
-  EXPECT_EQ(PlugIn(connection.get(), target.get()), BusResult::kTargetAlreadyConnected);
-  EXPECT_EQ(Unplug(connection.get(), target.get()), BusResult::kSuccess);
-  EXPECT_EQ(target->state, BusTargetState::kDisconnected);
-  EXPECT_EQ(Unplug(connection.get(), target.get()), BusResult::kTargetNotPluggedIn);
+  EXPECT_EQ(Code(connection->PlugIn(*target)), BusResult::kTargetAlreadyConnected);
+  EXPECT_EQ(Code(connection->Unplug(*target)), BusResult::kSuccess);
+  EXPECT_EQ(target->State(), BusTargetState::kDisconnected);
+  EXPECT_EQ(Code(connection->Unplug(*target)), BusResult::kTargetNotPluggedIn);
   EXPECT_EQ(driver_.Count(kUnplug), 1u);
   EXPECT_TRUE(driver_.Plugged().empty());
-  FreeTarget(connection.get(), std::move(target));
+  target.reset();
 }
 
 TEST_F(BusTest, EverySerialRefusedMeansNoFreeSerial) {
   driver_.RefuseAllSerials();
   auto connection = Connected();
-  auto target = AllocateTarget();
-  EXPECT_EQ(PlugIn(connection.get(), target.get()), BusResult::kNoFreeSerial);
+  auto target = std::make_unique<BusTarget>();
+  EXPECT_EQ(Code(connection->PlugIn(*target)), BusResult::kNoFreeSerial);
   EXPECT_EQ(driver_.Count(kPlugIn), 65535u);
   EXPECT_EQ(driver_.Count(kWaitReady), 0u);
-  EXPECT_EQ(target->serial, 0u);
-  EXPECT_EQ(target->state, BusTargetState::kInitialised);
-  FreeTarget(connection.get(), std::move(target));
+  EXPECT_EQ(target->Serial(), 0u);
+  EXPECT_EQ(target->State(), BusTargetState::kInitialised);
+  target.reset();
 }
 
 TEST_F(BusTest, TargetCallsCheckTheirArgumentsBeforeTheDriver) {
-  auto idle = AllocateConnection(*io_);
-  auto target = AllocateTarget();
-  EXPECT_EQ(PlugIn(nullptr, target.get()), BusResult::kConnectionNull);
-  EXPECT_EQ(PlugIn(idle.get(), nullptr), BusResult::kInvalidTarget);
-  EXPECT_EQ(PlugIn(idle.get(), target.get()), BusResult::kBusNotFound);
-  EXPECT_EQ(SubmitReport(idle.get(), target.get(), GamepadState{}), BusResult::kBusNotFound);
+  auto idle = std::make_unique<BusConnection>(*io_);
+  auto target = std::make_unique<BusTarget>();
+  EXPECT_EQ(Code(idle->PlugIn(*target)), BusResult::kBusNotFound);
+  EXPECT_EQ(Code(idle->SubmitReport(*target, GamepadState{})), BusResult::kBusNotFound);
   auto connection = Connected();
   BusTarget blank;
-  EXPECT_EQ(PlugIn(connection.get(), &blank), BusResult::kTargetNotInitialised);
-  EXPECT_EQ(Unplug(connection.get(), &blank), BusResult::kTargetNotInitialised);
-  EXPECT_EQ(Unplug(connection.get(), target.get()), BusResult::kTargetNotPluggedIn);
-  EXPECT_EQ(SubmitReport(connection.get(), target.get(), GamepadState{}), BusResult::kInvalidTarget);
+  BusConnectionTestAccess::Uninitialise(blank);
+  EXPECT_EQ(Code(connection->PlugIn(blank)), BusResult::kTargetNotInitialised);
+  EXPECT_EQ(Code(connection->Unplug(blank)), BusResult::kTargetNotInitialised);
+  EXPECT_EQ(Code(connection->Unplug(*target)), BusResult::kTargetNotPluggedIn);
+  EXPECT_EQ(Code(connection->SubmitReport(*target, GamepadState{})), BusResult::kInvalidTarget);
   EXPECT_TRUE(driver_.Codes() == std::vector<DWORD>{kCheckVersion});
-  FreeTarget(connection.get(), std::move(target));
+  target.reset();
 }
 
 TEST_F(BusTest, WaitReadyRefusedWithInvalidParameterStillPlugsIn) {
   driver_.SetWaitReadyError(ERROR_INVALID_PARAMETER);
   auto connection = Connected();
-  auto target = AllocateTarget();
-  ASSERT_EQ(PlugIn(connection.get(), target.get()), BusResult::kSuccess);
-  EXPECT_TRUE(target->wait_ready_unsupported);
-  EXPECT_EQ(target->state, BusTargetState::kConnected);
-  EXPECT_EQ(SubmitReport(connection.get(), target.get(), Pressed()), BusResult::kSuccess);
+  auto target = std::make_unique<BusTarget>();
+  ASSERT_EQ(Code(connection->PlugIn(*target)), BusResult::kSuccess);
+  EXPECT_TRUE(target->WaitReadyUnsupported());
+  EXPECT_EQ(target->State(), BusTargetState::kConnected);
+  EXPECT_EQ(Code(connection->SubmitReport(*target, Pressed())), BusResult::kSuccess);
   EXPECT_EQ(driver_.Reports(1), std::vector<GamepadState>{Pressed()});
-  FreeTarget(connection.get(), std::move(target));
+  target.reset();
 }
 
 TEST_F(BusTest, WaitReadyFailingOtherwiseGivesTheSerialBack) {
   driver_.SetWaitReadyError(ERROR_GEN_FAILURE);
   auto connection = Connected();
-  auto target = AllocateTarget();
-  EXPECT_EQ(PlugIn(connection.get(), target.get()), BusResult::kTargetNotPluggedIn);
-  EXPECT_EQ(target->state, BusTargetState::kDisconnected);
+  auto target = std::make_unique<BusTarget>();
+  EXPECT_EQ(Code(connection->PlugIn(*target)), BusResult::kTargetNotPluggedIn);
+  EXPECT_EQ(target->State(), BusTargetState::kDisconnected);
   EXPECT_EQ(driver_.Codes(), (std::vector<DWORD>{kCheckVersion, kPlugIn, kWaitReady, kUnplug}));
   EXPECT_EQ(driver_.Requests().back().input, (std::vector<std::uint8_t>{8, 0, 0, 0, 1, 0, 0, 0}));
   EXPECT_TRUE(driver_.Plugged().empty());
   // The serial may belong to another program's controller by now: nothing more goes to it.
-  EXPECT_EQ(SubmitReport(connection.get(), target.get(), GamepadState{}), BusResult::kInvalidTarget);
+  EXPECT_EQ(Code(connection->SubmitReport(*target, GamepadState{})), BusResult::kInvalidTarget);
   EXPECT_EQ(driver_.Count(kSubmitReport), 0u);
-  FreeTarget(connection.get(), std::move(target));
+  target.reset();
 }
 
 TEST_F(BusTest, AnyReportTheDriverDoesNotTakeIsAnInvalidTarget) {
   auto connection = Connected();
-  auto target = AllocateTarget();
-  ASSERT_EQ(PlugIn(connection.get(), target.get()), BusResult::kSuccess);
-  EXPECT_EQ(SubmitReport(connection.get(), target.get(), Pressed()), BusResult::kSuccess);
+  auto target = std::make_unique<BusTarget>();
+  ASSERT_EQ(Code(connection->PlugIn(*target)), BusResult::kSuccess);
+  EXPECT_EQ(Code(connection->SubmitReport(*target, Pressed())), BusResult::kSuccess);
   EXPECT_EQ(driver_.Requests().back().input,
             (std::vector<std::uint8_t>{20, 0, 0, 0, 1, 0, 0, 0, 0x01, 0x10, 0, 200, 0x20, 0xD1, 0, 0, 0, 0, 0, 0}));
   for (const DWORD error : {DWORD{ERROR_ACCESS_DENIED}, DWORD{ERROR_GEN_FAILURE}, DWORD{ERROR_DEVICE_NOT_CONNECTED}}) {
     for (const bool when_issued : {false, true}) {
       SCOPED_TRACE("error " + std::to_string(error) + (when_issued ? " when issued" : " on completion"));
       driver_.SetReportError(error, when_issued);
-      EXPECT_EQ(SubmitReport(connection.get(), target.get(), Pressed()), BusResult::kInvalidTarget);
+      EXPECT_EQ(Code(connection->SubmitReport(*target, Pressed())), BusResult::kInvalidTarget);
     }
   }
   EXPECT_EQ(driver_.Count(kSubmitReport), 7u);
   driver_.SetReportError(ERROR_SUCCESS);
-  EXPECT_EQ(SubmitReport(connection.get(), target.get(), GamepadState{}), BusResult::kSuccess);
+  EXPECT_EQ(Code(connection->SubmitReport(*target, GamepadState{})), BusResult::kSuccess);
   EXPECT_EQ(driver_.Reports(1), (std::vector<GamepadState>{Pressed(), GamepadState{}}));
-  FreeTarget(connection.get(), std::move(target));
+  target.reset();
 }
 
 TEST_F(BusTest, DisconnectStopsTheNotificationThreadAndWaitsForIt) {
   auto connection = Connected();
   driver_.HoldCancellation();
-  std::thread disconnecting([&] { Disconnect(connection.get()); });
+  std::thread disconnecting([&] { connection->Disconnect(); });
   ASSERT_TRUE(driver_.WaitForCancellation());
   // The thread still waits for its cancelled request: the device must stay open until it is done.
   EXPECT_FALSE(driver_.WaitForDeviceClosed(300));
@@ -265,10 +287,10 @@ TEST_F(BusTest, DisconnectStopsTheNotificationThreadAndWaitsForIt) {
   EXPECT_TRUE(driver_.WaitForDeviceClosed(0));
   EXPECT_EQ(driver_.OpenDevices(), 0);
   EXPECT_EQ(driver_.NotificationRequests(), 1u);
-  EXPECT_EQ(connection->notification_thread, nullptr);
+  EXPECT_EQ(connection->NotificationThread(), nullptr);
   // Connected again, the connection gets a fresh thread.
   driver_.AddInterface();
-  EXPECT_EQ(Connect(connection.get()), BusResult::kSuccess);
+  EXPECT_EQ(Code(connection->Connect()), BusResult::kSuccess);
   EXPECT_TRUE(driver_.WaitForNotificationRequests(2));
 }
 
@@ -303,7 +325,7 @@ TEST_F(BusTest, OtherNotificationResultsIssueTheNextRequest) {
   Notify(7, 0x11);           // nobody at serial 7
   Notify(0xFFFFFFFF, 0x22);  // a serial past the slot table
   Notify(0, 0x33);
-  Disconnect(connection.get());
+  connection->Disconnect();
   EXPECT_EQ(driver_.NotificationRequests(), 5u);
 }
 
@@ -327,69 +349,66 @@ TEST_F(BusTest, OutputBetweenFailuresStartsTheCountAgain) {
   driver_.CompleteNotification(7, Data(0x11));
   ASSERT_TRUE(ThreadEnded(*connection));
   EXPECT_EQ(driver_.NotificationRequests(), 2 * kBound);
-  Disconnect(connection.get());
+  connection->Disconnect();
   EXPECT_EQ(driver_.OpenDevices(), 0);
 }
 
 TEST_F(BusTest, WaitsThatKeepFailingEndTheThreadOnceItsRequestIsCollected) {
   driver_.AddInterface();
-  auto connection = AllocateConnection(*io_);
-  const HANDLE stop_event = connection->stop_event;
+  auto connection = std::make_unique<BusConnection>(*io_);
   // No handle has this value: every wait of the thread fails while its request is out.
-  connection->stop_event = reinterpret_cast<HANDLE>(static_cast<ULONG_PTR>(0x7FFFFF00));
-  ASSERT_EQ(Connect(connection.get()), BusResult::kSuccess);
+  const HANDLE stop_event =
+      BusConnectionTestAccess::SwapStopEvent(*connection, reinterpret_cast<HANDLE>(static_cast<ULONG_PTR>(0x7FFFFF00)));
+  ASSERT_EQ(Code(connection->Connect()), BusResult::kSuccess);
   const bool ended = ThreadEnded(*connection);
-  connection->stop_event = stop_event;
+  BusConnectionTestAccess::SwapStopEvent(*connection, stop_event);
   ASSERT_TRUE(ended);
   // The request was out all along: waited for again, never issued again, then cancelled and
   // collected (the fake reports a device closed under an uncollected request).
   EXPECT_EQ(driver_.NotificationRequests(), 1u);
   EXPECT_EQ(driver_.Cancellations(), 1u);
-  Disconnect(connection.get());
+  connection->Disconnect();
   EXPECT_EQ(driver_.OpenDevices(), 0);
 }
 
 TEST_F(BusTest, NotificationsReachATargetOnlyWhileItIsInItsSlot) {
   auto connection = Connected();
   auto target = OutputTarget();
-  ASSERT_EQ(PlugIn(connection.get(), target.get()), BusResult::kSuccess);
-  const std::uint32_t serial = target->serial;
+  ASSERT_EQ(Code(connection->PlugIn(*target)), BusResult::kSuccess);
+  const std::uint32_t serial = target->Serial();
   Notify(serial, 0x01);
-  EXPECT_EQ(WaitForSingleObject(target->output_event, 0), WAIT_OBJECT_0);
-  EXPECT_EQ(ReadTargetOutput(*connection, *target), Data(0x01));
+  EXPECT_EQ(WaitForSingleObject(target->OutputEvent(), 0), WAIT_OBJECT_0);
+  EXPECT_EQ(connection->ReadTargetOutput(*target), Data(0x01));
 
   // While the unplug request is out the target is still plugged in and in its slot.
   driver_.SetUnplugHook([&](std::uint32_t) { Notify(serial, 0x02); });
-  ASSERT_EQ(Unplug(connection.get(), target.get()), BusResult::kSuccess);
+  ASSERT_EQ(Code(connection->Unplug(*target)), BusResult::kSuccess);
   driver_.SetUnplugHook(nullptr);
-  EXPECT_EQ(ReadTargetOutput(*connection, *target), Data(0x02));
+  EXPECT_EQ(connection->ReadTargetOutput(*target), Data(0x02));
 
   // Between the unplug and the free: the slot is empty, the target is left alone.
   Notify(serial, 0x03);
-  EXPECT_EQ(ReadTargetOutput(*connection, *target), Data(0x02));
-  FreeTarget(connection.get(), std::move(target));
+  EXPECT_EQ(connection->ReadTargetOutput(*target), Data(0x02));
+  target.reset();
   Notify(serial, 0x04);
-  Disconnect(connection.get());
+  connection->Disconnect();
 }
 
 TEST_F(BusTest, FreeingATargetWhoseUnplugWasRefusedEmptiesItsSlot) {
   auto connection = Connected();
   auto target = OutputTarget();
-  ASSERT_EQ(PlugIn(connection.get(), target.get()), BusResult::kSuccess);
-  const std::uint32_t serial = target->serial;
+  ASSERT_EQ(Code(connection->PlugIn(*target)), BusResult::kSuccess);
+  const std::uint32_t serial = target->Serial();
   driver_.SetUnplugError(ERROR_GEN_FAILURE);
-  EXPECT_EQ(Unplug(connection.get(), target.get()), BusResult::kUnplugFailed);
-  EXPECT_EQ(target->state, BusTargetState::kConnected);
+  EXPECT_EQ(Code(connection->Unplug(*target)), BusResult::kUnplugFailed);
+  EXPECT_EQ(target->State(), BusTargetState::kConnected);
   Notify(serial, 0x05);
-  EXPECT_EQ(ReadTargetOutput(*connection, *target), Data(0x05));
-  FreeTarget(connection.get(), std::move(target));
-  {
-    const std::lock_guard<std::mutex> lock(connection->slots_lock);
-    EXPECT_EQ(connection->slots[serial], nullptr);
-  }
+  EXPECT_EQ(connection->ReadTargetOutput(*target), Data(0x05));
+  target.reset();
+  EXPECT_EQ(BusConnectionTestAccess::Slot(*connection, serial), nullptr);
   // The driver still knows the serial; its output must not reach the freed target.
   Notify(serial, 0x06);
-  Disconnect(connection.get());
+  connection->Disconnect();
 }
 
 // The virtual gamepad on a driven clock.
@@ -416,14 +435,13 @@ class VirtualGamepadTest : public BusTest {
 // The values the next 64 new handles get. Wine hands out the lowest free slots of the process's
 // handle table (and reports no handle count), so a handle left open among them changes this list.
 std::vector<HANDLE> FreeHandleSlots() {
+  std::vector<UniqueEvent> events;
   std::vector<HANDLE> handles;
   for (int i = 0; i < 64; ++i) {
-    handles.push_back(CreateEventW(nullptr, FALSE, FALSE, nullptr));
+    events.emplace_back(CreateEventW(nullptr, FALSE, FALSE, nullptr));
+    handles.push_back(events.back().Get());
   }
-  for (const HANDLE handle : handles) {
-    CloseHandle(handle);
-  }
-  return handles;
+  return handles;  // the events close as the list goes
 }
 
 TEST_F(VirtualGamepadTest, AttachPlugsInOneControllerAndSendsANeutralReport) {

@@ -1,4 +1,4 @@
-// DesktopServices in-process, played as the application plays it through its channel, with the seams
+// DesktopServices in-process, played as the application plays it through its channel, with the environment
 // in place: SendInput recorded, the fake bus driver, a driven clock, and a real window whose messages
 // (the release timer, the hot key) reach the services as the host window's do.
 #include <windows.h>
@@ -193,14 +193,14 @@ class DesktopServicesTest : public ::testing::Test {
                              GetModuleHandleW(nullptr), nullptr);
     ASSERT_NE(probe_, nullptr);
     driver_.AddInterface();
-    DesktopServicesSeams seams;
-    seams.send_input = RecordingSendInput;
-    seams.map_virtual_key = ScanCodes;
-    seams.flash_window = RecordingFlashWindow;
+    DesktopServicesEnvironment environment;
+    environment.send_input = RecordingSendInput;
+    environment.map_virtual_key = ScanCodes;
+    environment.flash_window = RecordingFlashWindow;
     g_flashes = &flashes_;
-    seams.now_ms = [this] { return now_ms_; };
-    seams.bus_io = driver_.Seam();
-    services_ = std::make_unique<DesktopServices>(&application_, window_, std::move(seams));
+    environment.now_ms = [this] { return now_ms_; };
+    environment.bus_io = driver_.Seam();
+    services_ = std::make_unique<DesktopServices>(&application_, window_, std::move(environment));
     SetWindowLongPtrW(window_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(services_.get()));
   }
   void TearDown() override {
@@ -419,12 +419,12 @@ TEST_F(DesktopServicesTest, AReleaseTimerThatCannotStartEndsTheGamepadConsent) {
   HWND gone = CreateWindowExW(0, L"CorvaneDesktopServicesTest", L"", 0, 0, 0, 10, 10, HWND_MESSAGE, nullptr,
                               GetModuleHandleW(nullptr), nullptr);
   ASSERT_TRUE(DestroyWindow(gone));
-  DesktopServicesSeams seams;
-  seams.send_input = RecordingSendInput;
-  seams.now_ms = [this] { return now_ms_; };
-  seams.bus_io = driver_.Seam();
+  DesktopServicesEnvironment environment;
+  environment.send_input = RecordingSendInput;
+  environment.now_ms = [this] { return now_ms_; };
+  environment.bus_io = driver_.Seam();
   Application application;
-  DesktopServices services(&application, gone, std::move(seams));
+  DesktopServices services(&application, gone, std::move(environment));
   EXPECT_EQ(application.Call("authorize", Event("G", {{"mode", EncodableValue("gamepad")}})),
             "error GAMEPAD_WATCHDOG Could not start the input release timer.");
   EXPECT_TRUE(driver_.Plugged().empty()) << "the controller stays attached";
@@ -639,11 +639,11 @@ TEST_F(DesktopServicesTest, GamepadsShowTheirValuesOnlyWhileTheHostWindowIsInFro
   auto api = std::make_unique<testing::FakeGamepadApi>();
   api->joystick_count = 1;
   api->AddJoystick(0, L"Pad").position.dwButtons = 0x0001;  // button 1
-  DesktopServicesSeams seams;
-  seams.now_ms = [this] { return now_ms_; };
-  seams.gamepad_api = std::move(api);
+  DesktopServicesEnvironment environment;
+  environment.now_ms = [this] { return now_ms_; };
+  environment.gamepad_api = std::move(api);
   Application application;
-  DesktopServices services(&application, host, std::move(seams));
+  DesktopServices services(&application, host, std::move(environment));
   // The buttons of the one pad, and the "foreground" flag, of one "readGamepads".
   const auto read = [&application](bool playstation) {
     EXPECT_EQ(application.Call("readGamepads", {{EncodableValue("playstationLayout"), EncodableValue(playstation)}}),

@@ -23,7 +23,7 @@ namespace {
 
 namespace fs = std::filesystem;
 using corvane::client::DriverInstaller;
-using corvane::client::DriverInstallerSeams;
+using corvane::client::DriverInstallerEnvironment;
 using corvane::client::DriverInstallStatus;
 using corvane::client::InstallError;
 using corvane::client::InstallErrorMessage;
@@ -50,10 +50,10 @@ std::wstring RealFinalPath(HANDLE handle) {
 }
 
 std::wstring FinalPathOf(const fs::path& path) {
-  const corvane::client::ScopedHandle file = corvane::client::FileHandle(
-      CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                  OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
-  return file ? RealFinalPath(file.get()) : std::wstring();
+  const corvane::client::UniqueFile file(CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES,
+                                                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                                     OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+  return file ? RealFinalPath(file.Get()) : std::wstring();
 }
 
 bool EndsWith(const std::wstring& text, std::wstring_view end) {
@@ -62,19 +62,21 @@ bool EndsWith(const std::wstring& text, std::wstring_view end) {
 
 // Whether `path` can be opened for writing now, as anyone replacing the installer would.
 bool OpenableForWriting(const fs::path& path) {
-  const HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE) {
-    return false;
-  }
-  CloseHandle(file);
-  return true;
+  const corvane::client::UniqueFile file(CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                                     nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  return file.IsValid();
 }
 
 std::optional<std::string> Sha256OfFile(const fs::path& path) {
-  const corvane::client::ScopedHandle file(
+  const corvane::client::UniqueFile file(
       CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
-  return corvane::client::Sha256Hex(file.get());
+  auto digest = corvane::client::Sha256Hex(file.Get());
+  return digest ? std::optional<std::string>(std::move(digest).Value()) : std::nullopt;
+}
+
+// What an install attempt came to: nothing when it started (or needed not), else why not.
+std::optional<InstallError> ErrorOf(const corvane::client::Expected<corvane::client::Done, InstallError>& installed) {
+  return installed ? std::nullopt : std::optional<InstallError>(installed.Error());
 }
 
 // One start of the fake installer, as it recorded itself.
@@ -92,26 +94,24 @@ class DriverInstallerTest : public ::testing::Test {
     fs::remove_all(folder_);
     fs::create_directories(folder_ / L"drivers");
     installer_ = folder_ / L"drivers" / std::wstring(corvane::client::kBundledInstallerName);
-    fs::copy_file(ExecutableFolder() / L"fake_installer.exe", installer_);
+    fs::copy_file(ExecutableFolder() / L"standin_installer.exe", installer_);
     record_ = folder_ / L"starts.txt";
-    started_event_ = CreateEventW(nullptr, FALSE, FALSE, (L"corvane-installer-started-" + tag).c_str());
-    release_event_ = CreateEventW(nullptr, FALSE, FALSE, (L"corvane-installer-release-" + tag).c_str());
-    SetEnvironmentVariableW(L"CORVANE_FAKE_INSTALLER_RECORD", record_.c_str());
-    SetEnvironmentVariableW(L"CORVANE_FAKE_INSTALLER_STARTED", (L"corvane-installer-started-" + tag).c_str());
-    SetEnvironmentVariableW(L"CORVANE_FAKE_INSTALLER_RELEASE", (L"corvane-installer-release-" + tag).c_str());
+    started_event_.Reset(CreateEventW(nullptr, FALSE, FALSE, (L"corvane-installer-started-" + tag).c_str()));
+    release_event_.Reset(CreateEventW(nullptr, FALSE, FALSE, (L"corvane-installer-release-" + tag).c_str()));
+    SetEnvironmentVariableW(L"CORVANE_STANDIN_INSTALLER_RECORD", record_.c_str());
+    SetEnvironmentVariableW(L"CORVANE_STANDIN_INSTALLER_STARTED", (L"corvane-installer-started-" + tag).c_str());
+    SetEnvironmentVariableW(L"CORVANE_STANDIN_INSTALLER_RELEASE", (L"corvane-installer-release-" + tag).c_str());
     SetEnvironmentVariableW(L"LOCALAPPDATA", (folder_ / L"appdata").c_str());
-    seams_.host_folder = folder_.wstring();
-    seams_.expected_sha256 = Sha256OfFile(installer_).value_or("unreadable");
-    seams_.trusted = [](HANDLE, const std::wstring&) { return true; };
+    environment_.host_folder = folder_.wstring();
+    environment_.expected_sha256 = Sha256OfFile(installer_).value_or("unreadable");
+    environment_.trusted = [](HANDLE, const std::wstring&) { return true; };
   }
   void TearDown() override {
     installer_object_.reset();
-    SetEvent(release_event_);  // a fake still waiting goes
+    SetEvent(release_event_.Get());  // a fake still waiting goes
     for (const Start& start : Starts()) {
       WaitForEnd(start.pid);
     }
-    CloseHandle(started_event_);
-    CloseHandle(release_event_);
     std::error_code ignored;
     fs::remove_all(folder_, ignored);
     if (!linked_installer_.empty()) {
@@ -128,14 +128,14 @@ class DriverInstallerTest : public ::testing::Test {
     linked_installer_ = FixtureFolder() / target / std::wstring(corvane::client::kBundledInstallerName);
     fs::copy_file(installer_, linked_installer_, fs::copy_options::overwrite_existing);
     installer_ = fs::path(FixtureFolder() / host / L"drivers" / std::wstring(corvane::client::kBundledInstallerName));
-    seams_.host_folder = (FixtureFolder() / host).wstring();
+    environment_.host_folder = (FixtureFolder() / host).wstring();
     return true;
   }
 
   // A final-path seam that answers for the installer file with `file_path` and for everything else as
   // Windows does.
   void AnswerFinalPathOfTheFileWith(std::wstring file_path) {
-    seams_.final_path = [file_path](HANDLE handle) {
+    environment_.final_path = [file_path](HANDLE handle) {
       const std::wstring real = RealFinalPath(handle);
       return EndsWith(real, corvane::client::kBundledInstallerName) ? file_path : real;
     };
@@ -144,7 +144,7 @@ class DriverInstallerTest : public ::testing::Test {
   DriverInstaller& Installer() {
     if (!installer_object_) {
       installer_object_ = std::make_unique<DriverInstaller>(
-          owner_, [this] { return driver_ready_; }, [this] { return now_ms_; }, seams_);
+          owner_, [this] { return driver_ready_; }, [this] { return now_ms_; }, environment_);
     }
     return *installer_object_;
   }
@@ -164,13 +164,11 @@ class DriverInstallerTest : public ::testing::Test {
   }
 
   static bool WaitForEnd(DWORD pid) {
-    const HANDLE process = OpenProcess(SYNCHRONIZE, FALSE, pid);
-    if (process == nullptr) {
+    const corvane::client::UniqueProcess process(OpenProcess(SYNCHRONIZE, FALSE, pid));
+    if (!process) {
       return true;  // already gone
     }
-    const bool ended = WaitForSingleObject(process, kWaitMs) == WAIT_OBJECT_0;
-    CloseHandle(process);
-    return ended;
+    return WaitForSingleObject(process.Get(), kWaitMs) == WAIT_OBJECT_0;
   }
 
   // Lets the running fake installer exit and waits until it has.
@@ -179,7 +177,7 @@ class DriverInstallerTest : public ::testing::Test {
     if (starts.empty()) {
       return false;
     }
-    SetEvent(release_event_);
+    SetEvent(release_event_.Get());
     return WaitForEnd(starts.back().pid);
   }
 
@@ -195,13 +193,13 @@ class DriverInstallerTest : public ::testing::Test {
   fs::path folder_;
   fs::path installer_;
   fs::path record_;
-  HANDLE started_event_ = nullptr;
-  HANDLE release_event_ = nullptr;
+  corvane::client::UniqueEvent started_event_;
+  corvane::client::UniqueEvent release_event_;
   HWND owner_ = nullptr;
   bool driver_ready_ = false;
   std::uint64_t now_ms_ = 5000;
   fs::path linked_installer_;  // the installer copy in the linked-folder layout, removed afterwards
-  DriverInstallerSeams seams_;
+  DriverInstallerEnvironment environment_;
   std::unique_ptr<DriverInstaller> installer_object_;
 };
 
@@ -214,7 +212,7 @@ TEST(Sha256, MatchesTheStandardVectorsAcrossChunkBoundaries) {
   EXPECT_EQ(Sha256OfFile(folder / L"abc"), "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
   EXPECT_EQ(Sha256OfFile(folder / L"million"), "cdc76e5c9914fb9281a1c7e284d73e67f1809a48a497200e046d39ccc7112cd0");
   EXPECT_EQ(Sha256OfFile(folder / L"empty"), "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855");
-  EXPECT_EQ(corvane::client::Sha256Hex(nullptr), std::nullopt);
+  EXPECT_FALSE(corvane::client::Sha256Hex(nullptr));
   fs::remove_all(folder);
 }
 
@@ -241,10 +239,10 @@ TEST_F(DriverInstallerTest, StartsOnceWhileItRunsAndReportsEachExitCode) {
     SCOPED_TRACE(code);
     const std::size_t earlier = Starts().size();
     // The installer takes its exit code from the environment it starts with.
-    SetEnvironmentVariableW(L"CORVANE_FAKE_INSTALLER_EXIT", std::to_wstring(code).c_str());
-    ASSERT_EQ(Installer().Install(), std::nullopt);
-    ASSERT_EQ(WaitForSingleObject(started_event_, kWaitMs), WAIT_OBJECT_0);
-    EXPECT_EQ(Installer().Install(), std::nullopt) << "a second call while it runs";
+    SetEnvironmentVariableW(L"CORVANE_STANDIN_INSTALLER_EXIT", std::to_wstring(code).c_str());
+    ASSERT_EQ(ErrorOf(Installer().Install()), std::nullopt);
+    ASSERT_EQ(WaitForSingleObject(started_event_.Get(), kWaitMs), WAIT_OBJECT_0);
+    EXPECT_EQ(ErrorOf(Installer().Install()), std::nullopt) << "a second call while it runs";
     DriverInstallStatus status = Installer().Status();
     EXPECT_TRUE(status.installing);
     EXPECT_FALSE(status.installer_finished);
@@ -279,50 +277,44 @@ TEST_F(DriverInstallerTest, StartsOnceWhileItRunsAndReportsEachExitCode) {
 }
 
 TEST_F(DriverInstallerTest, ClosingTheHostLeavesTheInstallerRunningAndTheFileUnlocked) {
-  ASSERT_EQ(Installer().Install(), std::nullopt);
-  ASSERT_EQ(WaitForSingleObject(started_event_, kWaitMs), WAIT_OBJECT_0);
-  const HANDLE process = OpenProcess(SYNCHRONIZE, FALSE, Starts().at(0).pid);
-  ASSERT_NE(process, nullptr);
-  const HANDLE held = CreateFileW(installer_.c_str(), DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                  nullptr, OPEN_EXISTING, 0, nullptr);
-  EXPECT_EQ(held, INVALID_HANDLE_VALUE) << "the file is held with read share only";
-  if (held != INVALID_HANDLE_VALUE) {
-    CloseHandle(held);
-  }
+  ASSERT_EQ(ErrorOf(Installer().Install()), std::nullopt);
+  ASSERT_EQ(WaitForSingleObject(started_event_.Get(), kWaitMs), WAIT_OBJECT_0);
+  const corvane::client::UniqueProcess process(OpenProcess(SYNCHRONIZE, FALSE, Starts().at(0).pid));
+  ASSERT_TRUE(process);
+  const corvane::client::UniqueFile held(CreateFileW(installer_.c_str(), DELETE,
+                                                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                                     OPEN_EXISTING, 0, nullptr));
+  EXPECT_FALSE(held) << "the file is held with read share only";
   installer_object_.reset();
-  EXPECT_EQ(WaitForSingleObject(process, 0), static_cast<DWORD>(WAIT_TIMEOUT)) << "the installer goes on";
-  const HANDLE released =
-      CreateFileW(installer_.c_str(), DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                  OPEN_EXISTING, 0, nullptr);
-  EXPECT_NE(released, INVALID_HANDLE_VALUE) << "the host's handle is closed";
-  if (released != INVALID_HANDLE_VALUE) {
-    CloseHandle(released);
-  }
-  SetEvent(release_event_);
-  EXPECT_EQ(WaitForSingleObject(process, kWaitMs), WAIT_OBJECT_0);
-  CloseHandle(process);
+  EXPECT_EQ(WaitForSingleObject(process.Get(), 0), static_cast<DWORD>(WAIT_TIMEOUT)) << "the installer goes on";
+  const corvane::client::UniqueFile released(CreateFileW(installer_.c_str(), DELETE,
+                                                         FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                                         nullptr, OPEN_EXISTING, 0, nullptr));
+  EXPECT_TRUE(released) << "the host's handle is closed";
+  SetEvent(release_event_.Get());
+  EXPECT_EQ(WaitForSingleObject(process.Get(), kWaitMs), WAIT_OBJECT_0);
 }
 
 TEST_F(DriverInstallerTest, ADriverThatAlreadyAnswersStartsNothing) {
   driver_ready_ = true;
-  EXPECT_EQ(Installer().Install(), std::nullopt);
+  EXPECT_EQ(ErrorOf(Installer().Install()), std::nullopt);
   EXPECT_TRUE(Installer().Status().ready);
   ExpectNothingHeldOrStarted();
 }
 
 TEST_F(DriverInstallerTest, AMissingInstallerIsReportedAndNotBundled) {
   fs::remove(installer_);
-  EXPECT_EQ(Installer().Install(), InstallError::kMissing);
+  EXPECT_EQ(ErrorOf(Installer().Install()), InstallError::kMissing);
   EXPECT_FALSE(Installer().Status().bundled);
   fs::create_directory(installer_);
-  EXPECT_EQ(Installer().Install(), InstallError::kMissing);
+  EXPECT_EQ(ErrorOf(Installer().Install()), InstallError::kMissing);
   EXPECT_FALSE(Installer().Status().bundled) << "a folder is not the installer";
   EXPECT_EQ(InstallErrorMessage(InstallError::kMissing), "The bundled gamepad installer is missing.");
 }
 
 TEST_F(DriverInstallerTest, AStatusQueryThatFailsForAnotherReasonThrows) {
   // Wine answers ERROR_BAD_DEV_TYPE for a pipe path: not an absence, so the query itself failed.
-  seams_.host_folder = L"\\\\.\\pipe\\corvane-no-such-pipe";
+  environment_.host_folder = L"\\\\.\\pipe\\corvane-no-such-pipe";
   EXPECT_THROW(Installer().Status(), std::filesystem::filesystem_error);
 }
 
@@ -336,24 +328,24 @@ TEST_F(DriverInstallerTest, OneChangedByteFailsTheDigest) {
     file.seekp(static_cast<std::streamoff>(size - 100));
     file.put(static_cast<char>(byte ^ 1));
   }
-  EXPECT_EQ(Installer().Install(), InstallError::kInvalid);
+  EXPECT_EQ(ErrorOf(Installer().Install()), InstallError::kInvalid);
   EXPECT_EQ(InstallErrorMessage(InstallError::kInvalid), "The bundled driver signature/checksum is invalid.");
   ExpectNothingHeldOrStarted();
 }
 
 TEST_F(DriverInstallerTest, WinVerifyTrustRefusesTheUnsignedInstaller) {
   {
-    const corvane::client::ScopedHandle file = corvane::client::FileHandle(
+    const corvane::client::UniqueFile file(
         CreateFileW(installer_.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
-    ASSERT_NE(file, nullptr);
-    EXPECT_EQ(corvane::client::AuthenticodeVerdict(file.get(), installer_.wstring()),
+    ASSERT_TRUE(file);
+    EXPECT_EQ(corvane::client::AuthenticodeVerdict(file.Get(), installer_.wstring()),
               static_cast<LONG>(TRUST_E_NOSIGNATURE));
     // What is read is the handle: by the path alone, a missing file would be "not found" (Wine: 3).
-    EXPECT_EQ(corvane::client::AuthenticodeVerdict(file.get(), (folder_ / L"no-such.exe").wstring()),
+    EXPECT_EQ(corvane::client::AuthenticodeVerdict(file.Get(), (folder_ / L"no-such.exe").wstring()),
               static_cast<LONG>(TRUST_E_NOSIGNATURE));
   }
-  seams_.trusted = nullptr;  // the product's own check
-  const std::optional<InstallError> refused = Installer().Install();
+  environment_.trusted = nullptr;  // the product's own check
+  const std::optional<InstallError> refused = ErrorOf(Installer().Install());
   ASSERT_EQ(refused, InstallError::kInvalid);
   EXPECT_EQ(InstallErrorMessage(*refused), "The bundled driver signature/checksum is invalid.");
   ExpectNothingHeldOrStarted();
@@ -366,10 +358,10 @@ TEST_F(DriverInstallerTest, WinVerifyTrustLetsASignedInstallerStart) {
                  << ", which the ctest test win.installer_files signs with osslsigncode";
   }
   fs::copy_file(signed_installer, installer_, fs::copy_options::overwrite_existing);
-  seams_.expected_sha256 = Sha256OfFile(installer_).value_or("unreadable");
-  seams_.trusted = nullptr;  // the product's own check
-  ASSERT_EQ(Installer().Install(), std::nullopt);
-  ASSERT_EQ(WaitForSingleObject(started_event_, kWaitMs), WAIT_OBJECT_0);
+  environment_.expected_sha256 = Sha256OfFile(installer_).value_or("unreadable");
+  environment_.trusted = nullptr;  // the product's own check
+  ASSERT_EQ(ErrorOf(Installer().Install()), std::nullopt);
+  ASSERT_EQ(WaitForSingleObject(started_event_.Get(), kWaitMs), WAIT_OBJECT_0);
   ASSERT_TRUE(Finish());
   EXPECT_TRUE(Installer().Status().installer_finished);
 }
@@ -409,9 +401,9 @@ TEST_F(DriverInstallerTest, WinVerifyTrustRefusesASignedInstallerChangedAfterSig
     file.put(static_cast<char>(byte ^ 0x01));
   }
   // The digest is the changed file's own: only the signature can tell.
-  seams_.expected_sha256 = Sha256OfFile(installer_).value_or("unreadable");
-  seams_.trusted = nullptr;  // the product's own check
-  const std::optional<InstallError> refused = Installer().Install();
+  environment_.expected_sha256 = Sha256OfFile(installer_).value_or("unreadable");
+  environment_.trusted = nullptr;  // the product's own check
+  const std::optional<InstallError> refused = ErrorOf(Installer().Install());
   ASSERT_EQ(refused, InstallError::kInvalid);
   EXPECT_EQ(InstallErrorMessage(*refused), "The bundled driver signature/checksum is invalid.");
   ExpectNothingHeldOrStarted();
@@ -419,14 +411,14 @@ TEST_F(DriverInstallerTest, WinVerifyTrustRefusesASignedInstallerChangedAfterSig
 
 TEST_F(DriverInstallerTest, TheLogFolderMustBeNamedAndCreatable) {
   SetEnvironmentVariableW(L"LOCALAPPDATA", nullptr);
-  EXPECT_EQ(Installer().Install(), InstallError::kNoLogDirectory);
+  EXPECT_EQ(ErrorOf(Installer().Install()), InstallError::kNoLogDirectory);
   SetEnvironmentVariableW(L"LOCALAPPDATA", L"");
-  EXPECT_EQ(Installer().Install(), InstallError::kNoLogDirectory);
+  EXPECT_EQ(ErrorOf(Installer().Install()), InstallError::kNoLogDirectory);
   EXPECT_EQ(InstallErrorMessage(InstallError::kNoLogDirectory), "Could not find the installation log directory.");
   // A folder cannot be made inside a regular file.
   SetEnvironmentVariableW(L"LOCALAPPDATA", (folder_ / L"starts-file").c_str());
   std::ofstream(folder_ / L"starts-file").put('x');
-  EXPECT_EQ(Installer().Install(), InstallError::kLogDirectoryNotMade);
+  EXPECT_EQ(ErrorOf(Installer().Install()), InstallError::kLogDirectoryNotMade);
   EXPECT_EQ(InstallErrorMessage(InstallError::kLogDirectoryNotMade),
             "Could not create the installation log directory.");
   ExpectNothingHeldOrStarted();
@@ -434,10 +426,10 @@ TEST_F(DriverInstallerTest, TheLogFolderMustBeNamedAndCreatable) {
 
 TEST_F(DriverInstallerTest, ALogPathTheParametersCannotCarryThrowsAndLetsTheFileGo) {
   // Windows refuses these names when the folder is made; only a seam lets them reach the check.
-  seams_.create_directories = [](const fs::path&) { return std::error_code(); };
+  environment_.create_directories = [](const fs::path&) { return std::error_code(); };
   for (const wchar_t* name : {L"C:\\a\"b", L"C:\\a\rb", L"C:\\a\nb"}) {
     SetEnvironmentVariableW(L"LOCALAPPDATA", name);
-    EXPECT_THROW(Installer().Install(), std::invalid_argument);
+    EXPECT_THROW(ErrorOf(Installer().Install()), std::invalid_argument);
     ExpectNothingHeldOrStarted();
   }
 }
@@ -447,7 +439,7 @@ TEST_F(DriverInstallerTest, ShellExecuteIsAskedToElevateHiddenAndItsFailuresAreT
   std::vector<std::wstring> files;  // the texts are the installer's, gone after the call
   std::vector<std::wstring> parameters;
   DWORD failure = ERROR_CANCELLED;
-  seams_.shell_execute = [&](SHELLEXECUTEINFOW* info) {
+  environment_.shell_execute = [&](SHELLEXECUTEINFOW* info) {
     asked.push_back(*info);
     files.emplace_back(info->lpFile);
     parameters.emplace_back(info->lpParameters);
@@ -459,12 +451,12 @@ TEST_F(DriverInstallerTest, ShellExecuteIsAskedToElevateHiddenAndItsFailuresAreT
     return FALSE;
   };
   owner_ = reinterpret_cast<HWND>(0x1234);
-  EXPECT_EQ(Installer().Install(), InstallError::kElevationCancelled);
+  EXPECT_EQ(ErrorOf(Installer().Install()), InstallError::kElevationCancelled);
   ExpectNothingHeldOrStarted();
   failure = ERROR_ACCESS_DENIED;
-  EXPECT_EQ(Installer().Install(), InstallError::kCouldNotStart);
+  EXPECT_EQ(ErrorOf(Installer().Install()), InstallError::kCouldNotStart);
   failure = ERROR_SUCCESS;
-  EXPECT_EQ(Installer().Install(), InstallError::kNoProcess);
+  EXPECT_EQ(ErrorOf(Installer().Install()), InstallError::kNoProcess);
   ExpectNothingHeldOrStarted();
 
   ASSERT_EQ(asked.size(), 3u);
@@ -485,17 +477,17 @@ TEST_F(DriverInstallerTest, ShellExecuteIsAskedToElevateHiddenAndItsFailuresAreT
 // The checks in their order: the digest first, then the signature, then the log folder.
 TEST_F(DriverInstallerTest, ABadDigestIsToldBeforeTheSignatureAndTheLogFolderAreLookedAt) {
   int trust_checks = 0;
-  seams_.trusted = [&](HANDLE, const std::wstring&) {
+  environment_.trusted = [&](HANDLE, const std::wstring&) {
     ++trust_checks;
     return false;
   };
   SetEnvironmentVariableW(L"LOCALAPPDATA", nullptr);
-  seams_.expected_sha256 = std::string(64, '0');
-  EXPECT_EQ(Installer().Install(), InstallError::kInvalid);
+  environment_.expected_sha256 = std::string(64, '0');
+  EXPECT_EQ(ErrorOf(Installer().Install()), InstallError::kInvalid);
   EXPECT_EQ(trust_checks, 0);
   installer_object_.reset();
-  seams_.expected_sha256 = Sha256OfFile(installer_).value_or("unreadable");
-  EXPECT_EQ(Installer().Install(), InstallError::kInvalid) << "an untrusted file, before the log folder";
+  environment_.expected_sha256 = Sha256OfFile(installer_).value_or("unreadable");
+  EXPECT_EQ(ErrorOf(Installer().Install()), InstallError::kInvalid) << "an untrusted file, before the log folder";
   EXPECT_EQ(trust_checks, 1);
   ExpectNothingHeldOrStarted();
 }
@@ -504,13 +496,13 @@ TEST_F(DriverInstallerTest, TheSignatureIsCheckedThroughTheHeldFile) {
   std::wstring seen_path;
   std::wstring seen_file;
   bool writable = true;
-  seams_.trusted = [&](HANDLE file, const std::wstring& path) {
+  environment_.trusted = [&](HANDLE file, const std::wstring& path) {
     seen_path = path;
     seen_file = RealFinalPath(file);
     writable = OpenableForWriting(installer_);
     return false;
   };
-  EXPECT_EQ(Installer().Install(), InstallError::kInvalid);
+  EXPECT_EQ(ErrorOf(Installer().Install()), InstallError::kInvalid);
   EXPECT_EQ(seen_path, installer_.wstring());
   EXPECT_EQ(seen_file, FinalPathOf(installer_)) << "a handle to the installer file";
   EXPECT_FALSE(writable) << "held against writers while it is checked";
@@ -520,21 +512,21 @@ TEST_F(DriverInstallerTest, TheSignatureIsCheckedThroughTheHeldFile) {
 TEST_F(DriverInstallerTest, AFilePathThatNoLongerLeadsWhereTheInstallerBelongsIsRefused) {
   // As if "drivers" had been made a link to another folder after the checks.
   AnswerFinalPathOfTheFileWith(L"\\\\?\\" + (folder_ / L"elsewhere" / L"ViGEmBus_1.22.0_x64_x86_arm64.exe").wstring());
-  EXPECT_EQ(Installer().Install(), InstallError::kInvalid);
+  EXPECT_EQ(ErrorOf(Installer().Install()), InstallError::kInvalid);
   ExpectNothingHeldOrStarted();
   AnswerFinalPathOfTheFileWith(L"");  // unreadable
   installer_object_.reset();
-  EXPECT_EQ(Installer().Install(), InstallError::kInvalid);
+  EXPECT_EQ(ErrorOf(Installer().Install()), InstallError::kInvalid);
   ExpectNothingHeldOrStarted();
-  seams_.final_path = [](HANDLE) { return std::wstring(); };  // the folder's too
+  environment_.final_path = [](HANDLE) { return std::wstring(); };  // the folder's too
   installer_object_.reset();
-  EXPECT_EQ(Installer().Install(), InstallError::kInvalid);
+  EXPECT_EQ(ErrorOf(Installer().Install()), InstallError::kInvalid);
   ExpectNothingHeldOrStarted();
 }
 
 TEST_F(DriverInstallerTest, TheFilesFinalPathIsStartedWhenItIsTheInstallersPlaceWhateverItsCase) {
   std::vector<std::wstring> started;
-  seams_.shell_execute = [&](SHELLEXECUTEINFOW* info) {
+  environment_.shell_execute = [&](SHELLEXECUTEINFOW* info) {
     started.emplace_back(info->lpFile);
     SetLastError(ERROR_ACCESS_DENIED);
     return FALSE;
@@ -554,12 +546,12 @@ TEST_F(DriverInstallerTest, TheFilesFinalPathIsStartedWhenItIsTheInstallersPlace
            Case{L"\\\\?\\C:\\\u00D6l", L"\\\\?\\c:\\\u00F6L\\drivers\\ViGEmBus_1.22.0_x64_x86_arm64.exe",
                 L"c:\\\u00F6L\\drivers\\ViGEmBus_1.22.0_x64_x86_arm64.exe"},
        }) {
-    seams_.final_path = [&names](HANDLE handle) {
+    environment_.final_path = [&names](HANDLE handle) {
       return EndsWith(RealFinalPath(handle), corvane::client::kBundledInstallerName) ? std::wstring(names.file)
                                                                                      : std::wstring(names.folder);
     };
     installer_object_.reset();
-    EXPECT_EQ(Installer().Install(), InstallError::kCouldNotStart) << "started, so the path was accepted";
+    EXPECT_EQ(ErrorOf(Installer().Install()), InstallError::kCouldNotStart) << "started, so the path was accepted";
     ASSERT_FALSE(started.empty());
     EXPECT_EQ(started.back(), names.launched);
   }
@@ -567,7 +559,7 @@ TEST_F(DriverInstallerTest, TheFilesFinalPathIsStartedWhenItIsTheInstallersPlace
   // Another name in the right folder is not the installer.
   AnswerFinalPathOfTheFileWith(L"\\\\?\\" + (folder_ / L"drivers" / L"other.exe").wstring());
   installer_object_.reset();
-  EXPECT_EQ(Installer().Install(), InstallError::kInvalid);
+  EXPECT_EQ(ErrorOf(Installer().Install()), InstallError::kInvalid);
   EXPECT_EQ(started.size(), 3u);
 }
 
@@ -576,7 +568,7 @@ TEST_F(DriverInstallerTest, ADriversFolderLinkedElsewhereIsRefusedForReal) {
     GTEST_SKIP() << "needs " << FixtureFolder() << ", which the ctest test win.installer_files lays out";
   }
   ASSERT_TRUE(fs::is_regular_file(installer_)) << "the installer is reached through the link";
-  EXPECT_EQ(Installer().Install(), InstallError::kInvalid);
+  EXPECT_EQ(ErrorOf(Installer().Install()), InstallError::kInvalid);
   ExpectNothingHeldOrStarted();
 }
 
@@ -585,12 +577,12 @@ TEST_F(DriverInstallerTest, AHostFolderReachedThroughALinkStartsTheInstallerByIt
     GTEST_SKIP() << "needs " << FixtureFolder() << ", which the ctest test win.installer_files lays out";
   }
   std::wstring launched;
-  seams_.shell_execute = [&](SHELLEXECUTEINFOW* info) {
+  environment_.shell_execute = [&](SHELLEXECUTEINFOW* info) {
     launched = info->lpFile;
     return ShellExecuteExW(info);
   };
-  ASSERT_EQ(Installer().Install(), std::nullopt);
-  ASSERT_EQ(WaitForSingleObject(started_event_, kWaitMs), WAIT_OBJECT_0);
+  ASSERT_EQ(ErrorOf(Installer().Install()), std::nullopt);
+  ASSERT_EQ(WaitForSingleObject(started_event_.Get(), kWaitMs), WAIT_OBJECT_0);
   EXPECT_EQ(
       launched,
       (FixtureFolder() / L"real-host" / L"drivers" / std::wstring(corvane::client::kBundledInstallerName)).wstring());
@@ -613,12 +605,12 @@ TEST_F(DriverInstallerTest, AnInstallerHandleThatCannotBeReadCountsAsEndedWithTh
   };
   for (const Case& kind : {Case{signalled, ERROR_INVALID_HANDLE}, Case{unsynchronised, ERROR_ACCESS_DENIED}}) {
     SCOPED_TRACE(kind.error);
-    seams_.shell_execute = [&kind](SHELLEXECUTEINFOW* info) {
+    environment_.shell_execute = [&kind](SHELLEXECUTEINFOW* info) {
       info->hProcess = kind.handle;  // the installer closes it
       return TRUE;
     };
     installer_object_.reset();
-    ASSERT_EQ(Installer().Install(), std::nullopt);
+    ASSERT_EQ(ErrorOf(Installer().Install()), std::nullopt);
     const DriverInstallStatus status = Installer().Status();
     EXPECT_FALSE(status.installing);
     EXPECT_TRUE(status.installer_finished);
@@ -630,16 +622,16 @@ TEST_F(DriverInstallerTest, AnInstallerHandleThatCannotBeReadCountsAsEndedWithTh
 TEST_F(DriverInstallerTest, ACallFromInsideTheElevationPromptStartsNothing) {
   int launches = 0;
   std::optional<InstallError> inner = InstallError::kCouldNotStart;
-  seams_.shell_execute = [&](SHELLEXECUTEINFOW* info) {
+  environment_.shell_execute = [&](SHELLEXECUTEINFOW* info) {
     if (++launches == 1) {
-      inner = Installer().Install();  // the prompt pumps messages: "installGamepadDriver" again
+      inner = ErrorOf(Installer().Install());  // the prompt pumps messages: "installGamepadDriver" again
     }
     return ShellExecuteExW(info);
   };
-  ASSERT_EQ(Installer().Install(), std::nullopt);
+  ASSERT_EQ(ErrorOf(Installer().Install()), std::nullopt);
   EXPECT_EQ(launches, 1);
   EXPECT_EQ(inner, std::nullopt) << "answered as while it runs";
-  ASSERT_EQ(WaitForSingleObject(started_event_, kWaitMs), WAIT_OBJECT_0);
+  ASSERT_EQ(WaitForSingleObject(started_event_.Get(), kWaitMs), WAIT_OBJECT_0);
   EXPECT_TRUE(Installer().Status().installing);
   ASSERT_TRUE(Finish());
   EXPECT_EQ(Starts().size(), 1u);
@@ -647,17 +639,17 @@ TEST_F(DriverInstallerTest, ACallFromInsideTheElevationPromptStartsNothing) {
 
 TEST_F(DriverInstallerTest, ALaunchThatThrowsLetsTheFileGoAndTheNextCallStart) {
   int launches = 0;
-  seams_.shell_execute = [&](SHELLEXECUTEINFOW* info) {
+  environment_.shell_execute = [&](SHELLEXECUTEINFOW* info) {
     if (++launches == 1) {
       throw std::runtime_error("prompt failed");
     }
     return ShellExecuteExW(info);
   };
-  EXPECT_THROW(Installer().Install(), std::runtime_error);
+  EXPECT_THROW(ErrorOf(Installer().Install()), std::runtime_error);
   ExpectNothingHeldOrStarted();
-  ASSERT_EQ(Installer().Install(), std::nullopt);
+  ASSERT_EQ(ErrorOf(Installer().Install()), std::nullopt);
   EXPECT_EQ(launches, 2);
-  ASSERT_EQ(WaitForSingleObject(started_event_, kWaitMs), WAIT_OBJECT_0);
+  ASSERT_EQ(WaitForSingleObject(started_event_.Get(), kWaitMs), WAIT_OBJECT_0);
   ASSERT_TRUE(Finish());
 }
 

@@ -6,6 +6,8 @@
 #include <string>
 #include <string_view>
 
+#include "base/handles.h"
+
 namespace {
 
 // corvane_client.exe beside this test, loaded as data only.
@@ -17,24 +19,19 @@ class HostResources : public ::testing::Test {
     std::wstring host(path);
     host.resize(host.find_last_of(L'\\') + 1);
     host += L"corvane_client.exe";
-    module_ = LoadLibraryExW(host.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE);
-    ASSERT_NE(module_, nullptr) << "cannot load " << host;
-  }
-  void TearDown() override {
-    if (module_ != nullptr) {
-      FreeLibrary(module_);
-    }
+    module_.Reset(LoadLibraryExW(host.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE));
+    ASSERT_TRUE(module_) << "cannot load " << host;
   }
   std::string_view Resource(LPCWSTR name, LPCWSTR type) const {
-    HRSRC found = FindResourceW(module_, name, type);
+    HRSRC found = FindResourceW(module_.Get(), name, type);
     if (found == nullptr) {
       return {};
     }
-    HGLOBAL loaded = LoadResource(module_, found);
-    return {static_cast<const char*>(LockResource(loaded)), SizeofResource(module_, found)};
+    HGLOBAL loaded = LoadResource(module_.Get(), found);
+    return {static_cast<const char*>(LockResource(loaded)), SizeofResource(module_.Get(), found)};
   }
 
-  HMODULE module_ = nullptr;
+  corvane::client::UniqueModule module_;
 };
 
 TEST_F(HostResources, TheWindowIconIsResource101) {

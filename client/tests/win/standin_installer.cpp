@@ -1,14 +1,16 @@
 // Test program standing in for the bus driver's installer (no real installer exists here). Placed
 // where the host looks for the bundled installer, it is what the host starts.
 // From its environment:
-//   CORVANE_FAKE_INSTALLER_RECORD  a file it appends "<process id> <command line>\n" to (UTF-8);
-//   CORVANE_FAKE_INSTALLER_STARTED a named event it signals once recorded;
-//   CORVANE_FAKE_INSTALLER_RELEASE a named event it waits on (at most 60 s) before exiting;
-//   CORVANE_FAKE_INSTALLER_EXIT    its exit code, in decimal (default 0).
+//   CORVANE_STANDIN_INSTALLER_RECORD  a file it appends "<process id> <command line>\n" to (UTF-8);
+//   CORVANE_STANDIN_INSTALLER_STARTED a named event it signals once recorded;
+//   CORVANE_STANDIN_INSTALLER_RELEASE a named event it waits on (at most 60 s) before exiting;
+//   CORVANE_STANDIN_INSTALLER_EXIT    its exit code, in decimal (default 0).
 #include <windows.h>
 
 #include <cstdio>
 #include <string>
+
+#include "base/handles.h"
 
 namespace {
 
@@ -29,7 +31,7 @@ std::string Utf8(const std::wstring& text) {
 }  // namespace
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
-  const std::wstring record = Variable(L"CORVANE_FAKE_INSTALLER_RECORD");
+  const std::wstring record = Variable(L"CORVANE_STANDIN_INSTALLER_RECORD");
   if (!record.empty()) {
     if (FILE* file = _wfopen(record.c_str(), L"ab")) {
       const std::string line = std::to_string(GetCurrentProcessId()) + " " + Utf8(GetCommandLineW()) + "\n";
@@ -37,19 +39,17 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
       std::fclose(file);
     }
   }
-  const std::wstring started = Variable(L"CORVANE_FAKE_INSTALLER_STARTED");
+  const std::wstring started = Variable(L"CORVANE_STANDIN_INSTALLER_STARTED");
   if (!started.empty()) {
-    if (HANDLE event = OpenEventW(EVENT_MODIFY_STATE, FALSE, started.c_str())) {
-      SetEvent(event);
-      CloseHandle(event);
+    if (const corvane::client::UniqueEvent event(OpenEventW(EVENT_MODIFY_STATE, FALSE, started.c_str())); event) {
+      SetEvent(event.Get());
     }
   }
-  const std::wstring release = Variable(L"CORVANE_FAKE_INSTALLER_RELEASE");
+  const std::wstring release = Variable(L"CORVANE_STANDIN_INSTALLER_RELEASE");
   if (!release.empty()) {
-    if (HANDLE event = OpenEventW(SYNCHRONIZE, FALSE, release.c_str())) {
-      WaitForSingleObject(event, 60000);
-      CloseHandle(event);
+    if (const corvane::client::UniqueEvent event(OpenEventW(SYNCHRONIZE, FALSE, release.c_str())); event) {
+      WaitForSingleObject(event.Get(), 60000);
     }
   }
-  return static_cast<int>(std::wcstoul(Variable(L"CORVANE_FAKE_INSTALLER_EXIT").c_str(), nullptr, 10));
+  return static_cast<int>(std::wcstoul(Variable(L"CORVANE_STANDIN_INSTALLER_EXIT").c_str(), nullptr, 10));
 }
