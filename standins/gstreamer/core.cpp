@@ -1,5 +1,5 @@
 // The stand-in gstreamer-1.0-0.dll: GStreamer's entry points as the helper calls them, scripted by
-// CORVANE_FAKE_GST_SCRIPT and recorded to CORVANE_FAKE_GST_RECORD (README.md).
+// CORVANE_STANDIN_GST_SCRIPT and recorded to CORVANE_STANDIN_GST_RECORD (README.md).
 #include <windows.h>
 
 #include <algorithm>
@@ -97,7 +97,7 @@ State& state() {
 const Script& script(State& s) {
   if (!s.script_read) {
     s.script_read = true;
-    if (const auto path = environment(L"CORVANE_FAKE_GST_SCRIPT")) {
+    if (const auto path = environment(L"CORVANE_STANDIN_GST_SCRIPT")) {
       std::string text;
       HANDLE file = CreateFileA(path->c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
                                 FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -373,7 +373,7 @@ __declspec(dllexport) GstBus* gst_element_get_bus(GstElement* element) {
   return reinterpret_cast<GstBus*>(pipeline->bus);
 }
 
-#ifndef CORVANE_FAKE_GST_OMIT_BIN_GET_BY_NAME
+#ifndef CORVANE_STANDIN_GST_OMIT_BIN_GET_BY_NAME
 // A variant of this library is built without this export, for the loader's missing-symbol path.
 __declspec(dllexport) GstElement* gst_bin_get_by_name(GstElement* bin, const char* name) {
   State& s = state();
@@ -496,8 +496,8 @@ __declspec(dllexport) void gst_util_set_object_arg(void* object, const char* nam
 }
 
 // Not a GStreamer entry point: the stand-in GObject library connects signals through it.
-__declspec(dllexport) unsigned long corvane_fake_gst_connect(void* instance, const char* signal, void (*handler)(),
-                                                             void* data) {
+__declspec(dllexport) unsigned long corvane_standin_gst_connect(void* instance, const char* signal, void (*handler)(),
+                                                                void* data) {
   State& s = state();
   const std::lock_guard lock(s.mutex);
   const std::string signal_name = signal != nullptr ? signal : "<null>";
@@ -514,13 +514,13 @@ __declspec(dllexport) unsigned long corvane_fake_gst_connect(void* instance, con
   return id;
 }
 
-#ifdef CORVANE_FAKE_GST_IMPORT_GLIB
+#ifdef CORVANE_STANDIN_GST_IMPORT_GLIB
 // This variant imports GLib like the real core, so that it only loads where GLib can be found.
 __declspec(dllimport) void g_free(void* memory);
 #endif
 
 BOOL WINAPI DllMain(HINSTANCE /*instance*/, DWORD reason, LPVOID reserved) {
-#ifdef CORVANE_FAKE_GST_IMPORT_GLIB
+#ifdef CORVANE_STANDIN_GST_IMPORT_GLIB
   static void (*volatile keep_import)(void*) = &g_free;
   static_cast<void>(keep_import);
 #endif
@@ -549,6 +549,6 @@ CORVANE_SAME_TYPE(gst_object_unref);
 CORVANE_SAME_TYPE(gst_mini_object_unref);
 CORVANE_SAME_TYPE(gst_buffer_get_size);
 CORVANE_SAME_TYPE(gst_util_set_object_arg);
-#ifndef CORVANE_FAKE_GST_OMIT_BIN_GET_BY_NAME
+#ifndef CORVANE_STANDIN_GST_OMIT_BIN_GET_BY_NAME
 CORVANE_SAME_TYPE(gst_bin_get_by_name);
 #endif

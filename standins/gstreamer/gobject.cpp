@@ -16,7 +16,7 @@ __declspec(dllexport) unsigned long g_signal_connect_data(void* instance, const 
   HMODULE core = GetModuleHandleW(L"gstreamer-1.0-0.dll");
   const auto connect =
       core != nullptr
-          ? reinterpret_cast<Connect>(reinterpret_cast<void*>(GetProcAddress(core, "corvane_fake_gst_connect")))
+          ? reinterpret_cast<Connect>(reinterpret_cast<void*>(GetProcAddress(core, "corvane_standin_gst_connect")))
           : nullptr;
   if (connect == nullptr) {
     corvane::fake_gst::record("g_signal_connect_data <no core> -> 0");

@@ -1,5 +1,5 @@
 #pragma once
-// The stand-in core's behaviour, read from the text file that CORVANE_FAKE_GST_SCRIPT names (README.md
+// The stand-in core's behaviour, read from the text file that CORVANE_STANDIN_GST_SCRIPT names (README.md
 // describes the language).
 
 #include <cstddef>

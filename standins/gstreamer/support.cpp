@@ -34,7 +34,7 @@ std::optional<std::string> environment(const wchar_t* name) {
 
 void record(std::string_view line) {
   wchar_t path[MAX_PATH * 4];
-  const DWORD length = GetEnvironmentVariableW(L"CORVANE_FAKE_GST_RECORD", path, MAX_PATH * 4);
+  const DWORD length = GetEnvironmentVariableW(L"CORVANE_STANDIN_GST_RECORD", path, MAX_PATH * 4);
   if (length == 0 || length >= MAX_PATH * 4) {
     return;
   }

@@ -9,7 +9,7 @@
 
 namespace corvane::fake_gst {
 
-// Appends one line to the file that CORVANE_FAKE_GST_RECORD names (nothing when it is unset).
+// Appends one line to the file that CORVANE_STANDIN_GST_RECORD names (nothing when it is unset).
 void record(std::string_view line);
 
 // An environment variable of this process as UTF-8, or nothing when it is unset.

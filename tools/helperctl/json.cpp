@@ -227,13 +227,7 @@ class ObjectWriter {
 };
 
 void write_fields(ObjectWriter& w, const protocol::Authenticate& m) {
-  static constexpr std::string_view kDigits = "0123456789abcdef";
-  std::string hex;
-  for (const std::uint8_t byte : m.nonce) {
-    hex.push_back(kDigits[byte >> 4]);
-    hex.push_back(kDigits[byte & 15]);
-  }
-  w.text("nonce", hex);
+  w.text("nonce", lower_hex(m.nonce));
   w.number("parent_process_id", m.parent_process_id);
 }
 

@@ -16,17 +16,6 @@ std::string uuid_v4_text(std::span<const std::uint8_t, 16> random) {
          hex.substr(20);
 }
 
-std::string lower_hex(std::span<const std::uint8_t> bytes) {
-  static constexpr std::string_view kDigits = "0123456789abcdef";
-  std::string out;
-  out.reserve(bytes.size() * 2);
-  for (const std::uint8_t byte : bytes) {
-    out.push_back(kDigits[byte >> 4]);
-    out.push_back(kDigits[byte & 15]);
-  }
-  return out;
-}
-
 void append_command_line_argument(std::string& command_line, std::string_view argument) {
   if (!command_line.empty()) {
     command_line.push_back(' ');

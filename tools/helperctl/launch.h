@@ -6,6 +6,7 @@
 #include <string>
 #include <string_view>
 
+#include "common/hex.h"
 #include "protocol/messages.h"
 
 namespace corvane::helperctl {
@@ -16,9 +17,6 @@ inline constexpr std::string_view kAuthenticateRequestId = "auth";
 // 16 random bytes as a version-4 UUID in lower case ("xxxxxxxx-xxxx-4xxx-Yxxx-xxxxxxxxxxxx", Y one of
 // 8, 9, a, b): the version and variant bits are set, the other 122 bits are the random ones.
 std::string uuid_v4_text(std::span<const std::uint8_t, 16> random);
-
-// Bytes as lower-case hex digits, two per byte.
-std::string lower_hex(std::span<const std::uint8_t> bytes);
 
 // Appends one argument to a Windows command line so that CommandLineToArgvW and the C runtimes read
 // it back unchanged: as it is when it holds no space, tab, newline or quote, otherwise in quotes with

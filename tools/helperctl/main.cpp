@@ -247,18 +247,17 @@ class ClientSession {
   void write_raw(const std::vector<std::uint8_t>& bytes) {
     std::span<const std::uint8_t> left(bytes);
     while (open() && !left.empty()) {
-      std::size_t written = 0;
-      protocol::TransportError error;
-      if (!pipe_.write(left, written, error)) {
-        transport_failure("cannot write to the helper's pipe", error);
+      const auto written = pipe_.write(left);
+      if (!written) {
+        transport_failure("cannot write to the helper's pipe", written.error());
         return;
       }
-      if (written == 0) {
+      if (*written == 0) {
         transport_failure("cannot write to the helper's pipe",
                           protocol::TransportError{0, "failed to write whole buffer"});
         return;
       }
-      left = left.subspan(written);
+      left = left.subspan(*written);
     }
   }
 
@@ -349,7 +348,7 @@ int run(const helperctl::Invocation& invocation) {
       invocation.helper_path.empty() ? default_helper_path() : corvane::utf8_to_utf16<wchar_t>(invocation.helper_path);
   const std::string command_line =
       helperctl::helper_command_line(corvane::utf16_to_utf8_lossy(std::wstring_view(helper_path)), config.pipe_id,
-                                     helperctl::lower_hex(config.nonce), config.parent_pid);
+                                     corvane::lower_hex(config.nonce), config.parent_pid);
   auto started = start_helper(helper_path, command_line);
   if (!started) {
     print_error(started.error());

@@ -25,26 +25,27 @@ std::uint64_t filetime_to_unix_ms(std::uint64_t filetime) noexcept {
 }
 
 void run_chord_poll(std::span<const std::uint32_t> keys, const std::atomic<bool>& stop,
-                    const EventSender<ChordTransition>& sender, ChordPollSeams& seams) {
+                    const EventSender<ChordTransition>& sender, KeyStateClock& keyboard) {
   bool previous = false;
   if (!stop.load()) {
     for (;;) {
       // Keys in ascending order; the first key that is up decides.
-      const bool down = std::all_of(keys.begin(), keys.end(), [&](std::uint32_t key) { return seams.key_down(key); });
+      const bool down =
+          std::all_of(keys.begin(), keys.end(), [&](std::uint32_t key) { return keyboard.key_down(key); });
       if (down != previous) {
-        if (!sender.send(ChordTransition{down, seams.now_unix_ms()})) {
+        if (!sender.send(ChordTransition{down, keyboard.now_unix_ms()})) {
           return;  // the session is gone: end without a last event
         }
         previous = down;
       }
-      seams.wait_period();
+      keyboard.wait_period();
       if (stop.load()) {
         break;
       }
     }
   }
   if (previous) {
-    (void)sender.send(ChordTransition{false, seams.now_unix_ms()});
+    (void)sender.send(ChordTransition{false, keyboard.now_unix_ms()});
   }
 }
 

@@ -1,6 +1,6 @@
 #pragma once
 // Global key chords (push-to-talk, microphone shortcut): the portable rules and the poll loop.
-// The loop reaches the keyboard, the clock and the 8 ms wait through ChordPollSeams.
+// The loop reaches the keyboard, the clock and the 8 ms wait through KeyStateClock.
 
 #include <atomic>
 #include <cstdint>
@@ -37,13 +37,13 @@ Result<std::vector<std::uint32_t>> normalize_chord(std::vector<std::uint32_t> ke
 // not after 1970.
 std::uint64_t filetime_to_unix_ms(std::uint64_t filetime) noexcept;
 
-// What the poll loop needs from the system.
-class ChordPollSeams {
+// The key state and the clock the poll loop reads, and its wait.
+class KeyStateClock {
  public:
-  ChordPollSeams() = default;
-  ChordPollSeams(const ChordPollSeams&) = delete;
-  ChordPollSeams& operator=(const ChordPollSeams&) = delete;
-  virtual ~ChordPollSeams() = default;
+  KeyStateClock() = default;
+  KeyStateClock(const KeyStateClock&) = delete;
+  KeyStateClock& operator=(const KeyStateClock&) = delete;
+  virtual ~KeyStateClock() = default;
   // Whether the key is down now.
   virtual bool key_down(std::uint32_t virtual_key) = 0;
   // The wall-clock time in Unix milliseconds.
@@ -55,6 +55,6 @@ class ChordPollSeams {
 // Polls the chord until `stop` is set or nobody listens any more: sends a transition whenever the
 // chord goes down or up, and a last release when stopped while the chord was down.
 void run_chord_poll(std::span<const std::uint32_t> keys, const std::atomic<bool>& stop,
-                    const EventSender<ChordTransition>& sender, ChordPollSeams& seams);
+                    const EventSender<ChordTransition>& sender, KeyStateClock& keyboard);
 
 }  // namespace corvane::helper

@@ -19,7 +19,7 @@ struct ChordMonitorState {
 namespace {
 
 // The real keyboard, clock and timer.
-class SystemSeams final : public ChordPollSeams {
+class SystemKeyStateClock final : public KeyStateClock {
  public:
   bool key_down(std::uint32_t virtual_key) override {
     return (static_cast<unsigned short>(GetAsyncKeyState(static_cast<int>(virtual_key))) & 0x8000U) != 0;
@@ -54,8 +54,8 @@ DWORD WINAPI monitor_thread(void* parameter) {
   const std::shared_ptr<ChordMonitorState> state = std::move(*owned);
   delete owned;
   name_this_thread(L"corvane-global-ptt");
-  SystemSeams seams;
-  run_chord_poll(state->keys, state->stop, state->sender, seams);
+  SystemKeyStateClock keyboard;
+  run_chord_poll(state->keys, state->stop, state->sender, keyboard);
   return 0;
 }
 

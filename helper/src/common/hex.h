@@ -1,5 +1,9 @@
 #pragma once
-// Hexadecimal digits.
+// Hexadecimal digits, read and written.
+
+#include <cstdint>
+#include <span>
+#include <string>
 
 namespace corvane {
 
@@ -15,6 +19,18 @@ constexpr int hex_digit_value(char c) noexcept {
     return c - 'A' + 10;
   }
   return -1;
+}
+
+// Bytes as lower-case hexadecimal digits, two per byte.
+inline std::string lower_hex(std::span<const std::uint8_t> bytes) {
+  constexpr char kDigits[] = "0123456789abcdef";
+  std::string out;
+  out.reserve(bytes.size() * 2);
+  for (const std::uint8_t byte : bytes) {
+    out.push_back(kDigits[byte >> 4]);
+    out.push_back(kDigits[byte & 15]);
+  }
+  return out;
 }
 
 }  // namespace corvane

@@ -8,7 +8,7 @@
 namespace corvane::helper {
 
 void HelperServices::load_media_runtime() {
-  engine_ = std::make_unique<BroadcastEngine>(helper::load_media_runtime(), media_platform_);
+  engine_ = std::make_unique<BroadcastEngine>(helper::load_media_runtime(), machine_);
 }
 
 protocol::MediaCapabilities HelperServices::build_media_capabilities() {

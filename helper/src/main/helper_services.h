@@ -2,7 +2,7 @@
 // The helper's dispatch table: the session's operations wired to the subsystems of this build.
 
 #include "main/session.h"
-#include "main/windows_media_platform.h"
+#include "main/windows_machine.h"
 #include "platform/precise_wait.h"
 #include "windows/media/broadcast_engine.h"
 
@@ -33,7 +33,7 @@ class HelperServices final : public SessionServices {
  private:
   HANDLE parent_;
   PreciseWait idle_wait_;
-  WindowsMediaPlatform media_platform_;
+  WindowsMachine machine_;
   std::unique_ptr<BroadcastEngine> engine_;
 };
 

@@ -1,7 +1,9 @@
 #include "main/launch_config.h"
 
+#include <charconv>
 #include <optional>
 #include <string_view>
+#include <system_error>
 
 #include "common/hex.h"
 
@@ -13,21 +15,25 @@ constexpr std::string_view kPipeIdOption = "--pipe-id";
 constexpr std::string_view kNonceOption = "--nonce";
 constexpr std::string_view kParentPidOption = "--parent-pid";
 
-std::optional<std::string> parse_pipe_id(std::string_view value) {
+constexpr const char* kInvalidPipeId = "invalid pipe UUID";
+constexpr const char* kInvalidNonce = "nonce must be exactly 32 bytes encoded as hexadecimal";
+constexpr const char* kInvalidParentPid = "invalid parent process ID";
+
+Result<std::string> parse_pipe_id(std::string_view value) {
   if (value.size() != 36) {
-    return std::nullopt;
+    return fail(kInvalidPipeId);
   }
   std::string lowered(value);
   for (std::size_t i = 0; i < lowered.size(); ++i) {
     char& c = lowered[i];
     if (i == 8 || i == 13 || i == 18 || i == 23) {
       if (c != '-') {
-        return std::nullopt;
+        return fail(kInvalidPipeId);
       }
       continue;
     }
     if (hex_digit_value(c) < 0) {
-      return std::nullopt;
+      return fail(kInvalidPipeId);
     }
     if (c >= 'A' && c <= 'F') {
       c = static_cast<char>(c - 'A' + 'a');
@@ -36,48 +42,41 @@ std::optional<std::string> parse_pipe_id(std::string_view value) {
   return lowered;
 }
 
-std::optional<std::array<std::uint8_t, 32>> parse_nonce(std::string_view value) {
+Result<std::array<std::uint8_t, 32>> parse_nonce(std::string_view value) {
   std::array<std::uint8_t, 32> nonce{};
   if (value.size() != nonce.size() * 2) {
-    return std::nullopt;
+    return fail(kInvalidNonce);
   }
   for (std::size_t i = 0; i < nonce.size(); ++i) {
     const int high = hex_digit_value(value[2 * i]);
     const int low = hex_digit_value(value[2 * i + 1]);
     if (high < 0 || low < 0) {
-      return std::nullopt;
+      return fail(kInvalidNonce);
     }
     nonce[i] = static_cast<std::uint8_t>((high << 4) | low);
   }
   return nonce;
 }
 
-std::optional<std::uint32_t> parse_parent_pid(std::string_view value) {
+// Decimal digits after an optional "+", from 1 to 4294967295.
+Result<std::uint32_t> parse_parent_pid(std::string_view value) {
   if (!value.empty() && value.front() == '+') {
     value.remove_prefix(1);
   }
-  if (value.empty()) {
-    return std::nullopt;
+  std::uint32_t pid = 0;
+  const char* const end = value.data() + value.size();
+  // from_chars takes no sign of its own here, so "+-1" and "++1" are refused with the rest.
+  const auto [stop, error] = std::from_chars(value.data(), end, pid);
+  if (value.empty() || error != std::errc() || stop != end || pid == 0) {
+    return fail(kInvalidParentPid);
   }
-  std::uint64_t pid = 0;
-  for (const char c : value) {
-    if (c < '0' || c > '9') {
-      return std::nullopt;
-    }
-    pid = pid * 10 + static_cast<std::uint64_t>(c - '0');
-    if (pid > 0xFFFFFFFFULL) {
-      return std::nullopt;
-    }
-  }
-  if (pid == 0) {
-    return std::nullopt;
-  }
-  return static_cast<std::uint32_t>(pid);
+  return pid;
 }
 
 }  // namespace
 
 Result<LaunchConfig> parse_launch_config(std::span<const CommandLineArgument> arguments) {
+  // Each empty until its option is given.
   std::optional<std::string> pipe_id;
   std::optional<std::array<std::uint8_t, 32>> nonce;
   std::optional<std::uint32_t> parent_pid;
@@ -98,20 +97,23 @@ Result<LaunchConfig> parse_launch_config(std::span<const CommandLineArgument> ar
       return fail("value for " + argument.text + " is not valid Unicode");
     }
     if (option == kPipeIdOption) {
-      pipe_id = parse_pipe_id(value.text);
-      if (!pipe_id) {
-        return fail("invalid pipe UUID");
+      Result<std::string> parsed = parse_pipe_id(value.text);
+      if (!parsed) {
+        return fail(parsed.error());
       }
+      pipe_id = std::move(parsed).value();
     } else if (option == kNonceOption) {
-      nonce = parse_nonce(value.text);
-      if (!nonce) {
-        return fail("nonce must be exactly 32 bytes encoded as hexadecimal");
+      const Result<std::array<std::uint8_t, 32>> parsed = parse_nonce(value.text);
+      if (!parsed) {
+        return fail(parsed.error());
       }
+      nonce = *parsed;
     } else {
-      parent_pid = parse_parent_pid(value.text);
-      if (!parent_pid) {
-        return fail("invalid parent process ID");
+      const Result<std::uint32_t> parsed = parse_parent_pid(value.text);
+      if (!parsed) {
+        return fail(parsed.error());
       }
+      parent_pid = *parsed;
     }
   }
 

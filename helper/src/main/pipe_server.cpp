@@ -21,12 +21,15 @@ namespace {
 constexpr const char* kParentNotFound = "inspect parent process: parent process not found";
 constexpr const char* kNotTheParent = "declared parent process does not own the helper";
 
-std::uint64_t creation_time(HANDLE process, bool& known) {
+// When `process` was created, in FILETIME units; the system's error when its times cannot be read.
+Result<std::uint64_t> creation_time(HANDLE process) {
   FILETIME created{};
   FILETIME exited{};
   FILETIME kernel{};
   FILETIME user{};
-  known = GetProcessTimes(process, &created, &exited, &kernel, &user) != 0;
+  if (GetProcessTimes(process, &created, &exited, &kernel, &user) == 0) {
+    return fail(last_error_text());
+  }
   return (static_cast<std::uint64_t>(created.dwHighDateTime) << 32) | created.dwLowDateTime;
 }
 
@@ -42,17 +45,18 @@ Result<UniqueHandle> open_parent_process(std::uint32_t pid) {
     }
     return fail("inspect parent process: " + last_error_text());
   }
-  bool parent_known = false;
-  bool own_known = false;
-  const std::uint64_t parent_created = creation_time(process.get(), parent_known);
-  const std::uint64_t own_created = creation_time(GetCurrentProcess(), own_known);
-  if (!parent_known || !own_known) {
-    return fail("inspect parent process: " + last_error_text());
+  const Result<std::uint64_t> parent_created = creation_time(process.get());
+  if (!parent_created) {
+    return fail("inspect parent process: " + parent_created.error());
+  }
+  const Result<std::uint64_t> own_created = creation_time(GetCurrentProcess());
+  if (!own_created) {
+    return fail("inspect parent process: " + own_created.error());
   }
   if (has_ended(process.get())) {
     return fail(kParentNotFound);
   }
-  if (parent_created > own_created) {
+  if (*parent_created > *own_created) {
     return fail(kNotTheParent);
   }
   return process;

@@ -13,10 +13,10 @@ namespace {
 // How long a closing server waits for its client to read what is still in the pipe.
 constexpr std::chrono::milliseconds kFlushLimit{2000};
 
-bool system_failure(protocol::TransportError& error) {
+// The thread's last error as a transport failure.
+Failure<protocol::TransportError> system_failure() {
   const DWORD code = GetLastError();
-  error = protocol::TransportError{code, system_error_text(code)};
-  return false;
+  return fail(protocol::TransportError{code, system_error_text(code)});
 }
 
 DWORD clamp_size(std::size_t size) {
@@ -25,34 +25,29 @@ DWORD clamp_size(std::size_t size) {
 
 }  // namespace
 
-bool PipeStream::peek(std::span<std::uint8_t> buffer, std::size_t& copied, std::size_t& available,
-                      protocol::TransportError& error) {
+Expected<protocol::Peeked, protocol::TransportError> PipeStream::peek(std::span<std::uint8_t> buffer) {
   DWORD got = 0;
   DWORD total = 0;
   if (!PeekNamedPipe(pipe_.get(), buffer.data(), clamp_size(buffer.size()), &got, &total, nullptr)) {
-    return system_failure(error);
+    return system_failure();
   }
-  copied = got;
-  available = total;
-  return true;
+  return protocol::Peeked{got, total};
 }
 
-bool PipeStream::read(std::span<std::uint8_t> buffer, std::size_t& got, protocol::TransportError& error) {
+Expected<std::size_t, protocol::TransportError> PipeStream::read(std::span<std::uint8_t> buffer) {
   DWORD count = 0;
   if (!ReadFile(pipe_.get(), buffer.data(), clamp_size(buffer.size()), &count, nullptr)) {
-    return system_failure(error);
+    return system_failure();
   }
-  got = count;
-  return true;
+  return std::size_t{count};
 }
 
-bool PipeStream::write(std::span<const std::uint8_t> bytes, std::size_t& written, protocol::TransportError& error) {
+Expected<std::size_t, protocol::TransportError> PipeStream::write(std::span<const std::uint8_t> bytes) {
   DWORD count = 0;
   if (!WriteFile(pipe_.get(), bytes.data(), clamp_size(bytes.size()), &count, nullptr)) {
-    return system_failure(error);
+    return system_failure();
   }
-  written = count;
-  return true;
+  return std::size_t{count};
 }
 
 void PipeStream::disconnect_and_close() noexcept {

@@ -13,10 +13,9 @@ class PipeStream final : public protocol::FrameStream {
  public:
   explicit PipeStream(UniqueFileHandle pipe) : pipe_(std::move(pipe)) {}
 
-  bool peek(std::span<std::uint8_t> buffer, std::size_t& copied, std::size_t& available,
-            protocol::TransportError& error) override;
-  bool read(std::span<std::uint8_t> buffer, std::size_t& got, protocol::TransportError& error) override;
-  bool write(std::span<const std::uint8_t> bytes, std::size_t& written, protocol::TransportError& error) override;
+  Expected<protocol::Peeked, protocol::TransportError> peek(std::span<std::uint8_t> buffer) override;
+  Expected<std::size_t, protocol::TransportError> read(std::span<std::uint8_t> buffer) override;
+  Expected<std::size_t, protocol::TransportError> write(std::span<const std::uint8_t> bytes) override;
 
   HANDLE handle() const noexcept { return pipe_.get(); }
   // Server end: waits (at most 2 s) until the client has read what was written, disconnects it,

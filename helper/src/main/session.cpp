@@ -19,12 +19,13 @@ constexpr std::chrono::milliseconds kParentExitGrace{1000};
 struct ClientGone {};
 using LoopEnd = std::variant<ClientGone, std::string>;
 
-std::optional<std::string> write_reply(protocol::FrameStream& pipe, const HelperEnvelope& envelope) {
+// Writes one frame to the client.
+Status write_reply(protocol::FrameStream& pipe, const HelperEnvelope& envelope) {
   auto written = protocol::write_frame(pipe, envelope);
   if (!written) {
-    return "write helper response: " + written.error().message;
+    return fail("write helper response: " + written.error().message);
   }
-  return std::nullopt;
+  return Done{};
 }
 
 // The first frame must authenticate the client; nothing else exists yet.
@@ -51,10 +52,7 @@ Status authenticate_client(protocol::FrameStream& pipe, const LaunchConfig& conf
     (void)write_reply(pipe, protocol::error_reply(envelope.request_id, HelperErrorCode::authentication_failed));
     return fail("helper authentication failed");
   }
-  if (auto error = write_reply(pipe, protocol::status_reply(envelope.request_id, status_word::authenticated))) {
-    return fail(std::move(*error));
-  }
-  return Done{};
+  return write_reply(pipe, protocol::status_reply(envelope.request_id, status_word::authenticated));
 }
 
 // One of the two chord functions: its monitor slot, its channel and its words.
@@ -85,17 +83,19 @@ class Session {
       if (services_.parent_ended(std::chrono::milliseconds(0))) {
         return ClientGone{};
       }
-      if (auto error = forward_chord_events(microphone_, [](const ChordTransition& t) {
-            return protocol::event(protocol::MicrophoneShortcutEvent{t});
-          })) {
-        return *error;
+      if (const Status forwarded = forward_chord_events(
+              microphone_,
+              [](const ChordTransition& t) { return protocol::event(protocol::MicrophoneShortcutEvent{t}); });
+          !forwarded) {
+        return forwarded.error();
       }
-      if (auto error = forward_chord_events(
-              ptt_, [](const ChordTransition& t) { return protocol::event(protocol::GlobalPttEvent{t}); })) {
-        return *error;
+      if (const Status forwarded = forward_chord_events(
+              ptt_, [](const ChordTransition& t) { return protocol::event(protocol::GlobalPttEvent{t}); });
+          !forwarded) {
+        return forwarded.error();
       }
-      if (auto error = forward_supervision()) {
-        return *error;
+      if (const Status forwarded = forward_supervision(); !forwarded) {
+        return forwarded.error();
       }
       auto incoming = receiver_.receive(pipe_, protocol::Sender::client);
       if (!incoming) {
@@ -115,8 +115,8 @@ class Session {
       if (std::holds_alternative<protocol::Disconnected>(*incoming)) {
         return ClientGone{};
       }
-      if (auto end = dispatch_command(std::get<HelperEnvelope>(*incoming))) {
-        return *end;
+      if (const Status answered = dispatch_command(std::get<HelperEnvelope>(*incoming)); !answered) {
+        return answered.error();
       }
     }
   }
@@ -142,22 +142,24 @@ class Session {
 
  private:
   template <class MakeEvent>
-  std::optional<std::string> forward_chord_events(ChordFunction& function, MakeEvent make_event) {
+  // Sends the chord's transitions that are waiting, in order.
+  Status forward_chord_events(ChordFunction& function, MakeEvent make_event) {
     while (auto transition = function.channel.second.try_receive()) {
-      if (auto error = write_reply(pipe_, make_event(*transition))) {
-        return error;
+      if (Status written = write_reply(pipe_, make_event(*transition)); !written) {
+        return written;
       }
     }
-    return std::nullopt;
+    return Done{};
   }
 
-  std::optional<std::string> forward_supervision() {
+  // One supervision step, and the event it gave (if any) sent to the client.
+  Status forward_supervision() {
     SupervisionEvent event = services_.supervise_broadcast();
     return std::visit(
-        [&](auto& value) -> std::optional<std::string> {
+        [&](auto& value) -> Status {
           using T = std::decay_t<decltype(value)>;
           if constexpr (std::is_same_v<T, std::monostate>) {
-            return std::nullopt;
+            return Done{};
           } else if constexpr (std::is_same_v<T, BroadcastEnded>) {
             return write_reply(pipe_, protocol::status_event(status_word::ended));
           } else if constexpr (std::is_same_v<T, BroadcastFailed>) {
@@ -172,14 +174,14 @@ class Session {
         event);
   }
 
-  // Answers one command; a value means the connection ends with that error.
-  std::optional<std::string> dispatch_command(const HelperEnvelope& envelope) {
+  // Answers one command; a failure ends the connection with its error.
+  Status dispatch_command(const HelperEnvelope& envelope) {
     if (envelope.contract_version != protocol::kContractVersion) {
       return write_reply(pipe_,
                          protocol::error_reply(envelope.request_id, HelperErrorCode::contract_version_unsupported));
     }
     if (!request_id_valid(envelope.request_id)) {
-      return "request ID is invalid";
+      return fail("request ID is invalid");
     }
     std::optional<HelperEnvelope> reply = std::visit(
         [&](const auto& command) -> std::optional<HelperEnvelope> {
@@ -191,16 +193,16 @@ class Session {
         },
         envelope.payload);
     if (!reply) {
-      return "read helper command: " +
-             std::string(protocol::proto_error_message(protocol::ProtoError::envelope_command_missing));
+      return fail("read helper command: " +
+                  std::string(protocol::proto_error_message(protocol::ProtoError::envelope_command_missing)));
     }
-    if (auto error = write_reply(pipe_, *reply)) {
-      return error;
+    if (Status written = write_reply(pipe_, *reply); !written) {
+      return written;
     }
     if (auto event = std::exchange(follow_up_, std::nullopt)) {
       return write_reply(pipe_, *event);
     }
-    return std::nullopt;
+    return Done{};
   }
 
   HelperEnvelope answer(const std::string& id, const protocol::Authenticate& /*command*/) {

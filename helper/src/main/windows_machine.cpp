@@ -1,4 +1,4 @@
-#include "main/windows_media_platform.h"
+#include "main/windows_machine.h"
 
 #include <windows.h>
 
@@ -7,7 +7,7 @@
 
 namespace corvane::helper {
 
-std::optional<std::uint32_t> WindowsMediaPlatform::windows_build() {
+std::optional<std::uint32_t> WindowsMachine::windows_build() {
   using RtlGetVersion = LONG(WINAPI*)(OSVERSIONINFOW*);
   HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
   const auto get_version = reinterpret_cast<RtlGetVersion>(
@@ -23,8 +23,8 @@ std::optional<std::uint32_t> WindowsMediaPlatform::windows_build() {
   return static_cast<std::uint32_t>(version.dwBuildNumber);
 }
 
-void WindowsMediaPlatform::probe_log(std::string_view line) { write_standard_error_line(line); }
+void WindowsMachine::probe_log(std::string_view line) { write_standard_error_line(line); }
 
-Result<std::vector<protocol::CaptureSource>> WindowsMediaPlatform::capture_sources() { return list_capture_sources(); }
+Result<std::vector<protocol::CaptureSource>> WindowsMachine::capture_sources() { return list_capture_sources(); }
 
 }  // namespace corvane::helper

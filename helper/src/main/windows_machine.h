@@ -2,11 +2,11 @@
 // The media engine's view of the real machine.
 
 #include "platform/precise_wait.h"
-#include "windows/media/media_platform.h"
+#include "windows/media/media_machine.h"
 
 namespace corvane::helper {
 
-class WindowsMediaPlatform final : public MediaPlatform {
+class WindowsMachine final : public MediaMachine {
  public:
   Clock::time_point now() override { return Clock::now(); }
   void sleep_for(std::chrono::milliseconds duration) override { wait_.wait(duration); }

@@ -29,14 +29,15 @@ enum class FillOutcome : std::uint8_t { filled, ended, failed };
 FillOutcome fill(FrameStream& stream, std::span<std::uint8_t> buffer, TransportError& error) {
   std::size_t done = 0;
   while (done < buffer.size()) {
-    std::size_t got = 0;
-    if (!stream.read(buffer.subspan(done), got, error)) {
+    const Expected<std::size_t, TransportError> got = stream.read(buffer.subspan(done));
+    if (!got) {
+      error = got.error();
       return is_end_of_stream(error) ? FillOutcome::ended : FillOutcome::failed;
     }
-    if (got == 0) {
+    if (*got == 0) {
       return FillOutcome::ended;
     }
-    done += got;
+    done += *got;
   }
   return FillOutcome::filled;
 }
@@ -44,15 +45,16 @@ FillOutcome fill(FrameStream& stream, std::span<std::uint8_t> buffer, TransportE
 // Writes all of `bytes`, looping over partial writes.
 bool write_all(FrameStream& stream, std::span<const std::uint8_t> bytes, TransportError& error) {
   while (!bytes.empty()) {
-    std::size_t written = 0;
-    if (!stream.write(bytes, written, error)) {
+    const Expected<std::size_t, TransportError> written = stream.write(bytes);
+    if (!written) {
+      error = written.error();
       return false;
     }
-    if (written == 0) {
+    if (*written == 0) {
       error = TransportError{0, "failed to write whole buffer"};
       return false;
     }
-    bytes = bytes.subspan(written);
+    bytes = bytes.subspan(*written);
   }
   return true;
 }
@@ -65,20 +67,18 @@ bool is_disconnect_code(std::uint32_t os_code) {
 
 Expected<PollState, TransportError> poll_frame(FrameStream& stream) {
   std::array<std::uint8_t, kFrameHeader> header{};
-  std::size_t copied = 0;
-  std::size_t available = 0;
-  TransportError error;
-  if (!stream.peek(header, copied, available, error)) {
-    return fail(std::move(error));
+  const Expected<Peeked, TransportError> peeked = stream.peek(header);
+  if (!peeked) {
+    return fail(peeked.error());
   }
-  if (copied < kFrameHeader || available < kFrameHeader) {
+  if (peeked->copied < kFrameHeader || peeked->available < kFrameHeader) {
     return PollState::not_ready;
   }
   const std::uint32_t length = little_endian_length(header);
   if (!length_valid(length)) {
     return fail(invalid_length());
   }
-  return available >= length + kFrameHeader ? PollState::ready : PollState::not_ready;
+  return peeked->available >= length + kFrameHeader ? PollState::ready : PollState::not_ready;
 }
 
 Expected<std::variant<HelperEnvelope, Disconnected>, TransportError> read_frame(FrameStream& stream, Sender sender) {
@@ -130,15 +130,15 @@ Expected<Done, TransportError> write_frame(FrameStream& stream, const HelperEnve
 
 Expected<Incoming, ReceiveError> FrameReceiver::receive(FrameStream& stream, Sender sender) {
   std::array<std::uint8_t, kFrameHeader> peeked{};
-  std::size_t copied = 0;
-  std::size_t available = 0;
-  TransportError error;
-  if (!stream.peek(peeked, copied, available, error)) {
-    if (is_disconnect_code(error.os_code)) {
+  const Expected<Peeked, TransportError> seen = stream.peek(peeked);
+  if (!seen) {
+    if (is_disconnect_code(seen.error().os_code)) {
       return left_inside_frame();
     }
-    return fail(ReceiveError{ReceiveStep::poll, std::move(error)});
+    return fail(ReceiveError{ReceiveStep::poll, seen.error()});
   }
+  const std::size_t copied = seen->copied;
+  const std::size_t available = seen->available;
   const std::size_t have = pending_.size();
   if (have + available < kFrameHeader) {
     if (auto end = take(stream, available)) {
@@ -180,14 +180,12 @@ std::optional<Expected<Incoming, ReceiveError>> FrameReceiver::take(FrameStream&
   while (pending_.size() < target) {
     const std::size_t before = pending_.size();
     pending_.resize(target);
-    std::size_t got = 0;
-    TransportError error;
-    const bool read = stream.read(std::span(pending_).subspan(before), got, error);
-    pending_.resize(before + (read ? got : 0));
-    if (!read && !is_end_of_stream(error)) {
-      return fail(ReceiveError{ReceiveStep::read, std::move(error)});
+    const Expected<std::size_t, TransportError> got = stream.read(std::span(pending_).subspan(before));
+    pending_.resize(before + (got ? *got : 0));
+    if (!got && !is_end_of_stream(got.error())) {
+      return fail(ReceiveError{ReceiveStep::read, got.error()});
     }
-    if (!read || got == 0) {
+    if (!got || *got == 0) {
       return left_inside_frame();
     }
   }

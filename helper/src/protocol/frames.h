@@ -29,6 +29,12 @@ struct TransportError {
   std::string message;
 };
 
+// What a peek saw: the bytes it copied, and how many are waiting in all.
+struct Peeked {
+  std::size_t copied = 0;
+  std::size_t available = 0;
+};
+
 // The connected byte stream under the frames. Each call reports a system failure as a TransportError
 // whose message is the system text + " (os error N)".
 class FrameStream {
@@ -39,12 +45,11 @@ class FrameStream {
   virtual ~FrameStream() = default;
 
   // Copies up to buffer.size() waiting bytes without consuming them; never blocks.
-  virtual bool peek(std::span<std::uint8_t> buffer, std::size_t& copied, std::size_t& available,
-                    TransportError& error) = 0;
-  // Reads at least one byte unless the stream ended (`got` 0); blocks until then.
-  virtual bool read(std::span<std::uint8_t> buffer, std::size_t& got, TransportError& error) = 0;
-  // Writes some of `bytes` and reports how many; blocks until then.
-  virtual bool write(std::span<const std::uint8_t> bytes, std::size_t& written, TransportError& error) = 0;
+  virtual Expected<Peeked, TransportError> peek(std::span<std::uint8_t> buffer) = 0;
+  // Reads at least one byte unless the stream ended (0 bytes); blocks until then. The bytes read.
+  virtual Expected<std::size_t, TransportError> read(std::span<std::uint8_t> buffer) = 0;
+  // Writes some of `bytes`; blocks until then. How many were written.
+  virtual Expected<std::size_t, TransportError> write(std::span<const std::uint8_t> bytes) = 0;
 };
 
 // What the non-blocking poll saw.

@@ -1,5 +1,5 @@
 // The broadcast engine's per-frame and per-step costs, on an engine running a broadcast against the
-// scripted in-process GStreamer table (unit/fake_gstreamer) with a clock that stands still.
+// scripted in-process GStreamer table (unit/standin_gstreamer) with a clock that stands still.
 #include <benchmark/benchmark.h>
 
 #include <atomic>
@@ -23,7 +23,7 @@ using corvane::testing::FakeGstreamer;
 using corvane::testing::PipelineRule;
 
 // A clock that moves only when the engine sleeps (probing); the capture source the broadcast names.
-class StillPlatform : public MediaPlatform {
+class StillMachine : public MediaMachine {
  public:
   Clock::time_point now() override { return time; }
   void sleep_for(std::chrono::milliseconds duration) override { time += duration; }
@@ -64,7 +64,7 @@ class RunningBroadcast {
     MediaRuntime runtime;
     runtime.symbols = gst.table();
     runtime.symbols->g_signal_connect_data = &record_connection;
-    engine_ = std::make_unique<BroadcastEngine>(std::move(runtime), platform_);
+    engine_ = std::make_unique<BroadcastEngine>(std::move(runtime), machine_);
 
     protocol::StartBroadcast start;
     start.capture_source_id = "monitor:65537";
@@ -119,7 +119,7 @@ class RunningBroadcast {
   // The fake's gst_buffer_get_size ignores its argument; a non-null pointer like a real buffer's.
   GstBuffer* buffer() { return reinterpret_cast<GstBuffer*>(&buffer_storage_); }
 
-  StillPlatform platform_;
+  StillMachine machine_;
   std::unique_ptr<BroadcastEngine> engine_;
   HandoffCallback raw_ = nullptr;
   HandoffCallback encoded_ = nullptr;

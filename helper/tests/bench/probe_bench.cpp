@@ -13,7 +13,7 @@ namespace {
 using namespace corvane::helper;
 using Clock = std::chrono::steady_clock;
 
-class RealTimePlatform : public MediaPlatform {
+class RealTimeMachine : public MediaMachine {
  public:
   Clock::time_point now() override { return Clock::now(); }
   void sleep_for(std::chrono::milliseconds duration) override { std::this_thread::sleep_for(duration); }
@@ -38,11 +38,11 @@ int main() {
     return 1;
   }
   std::printf("load and gst_init_check: %.1f ms\n", milliseconds_since(start));
-  RealTimePlatform platform;
+  RealTimeMachine machine;
   for (const ProbeProfile& profile : kProbeProfiles) {
     for (const bool quality : {true, false}) {
       const auto probe_start = Clock::now();
-      const corvane::Status result = probe_encoder(*runtime.symbols, platform, "x264enc", profile, quality);
+      const corvane::Status result = probe_encoder(*runtime.symbols, machine, "x264enc", profile, quality);
       std::printf("x264enc %-7s %-7s %6.1f ms  %s\n", std::string(profile.id).c_str(), quality ? "quality" : "cbr",
                   milliseconds_since(probe_start), result ? "passed" : result.error().c_str());
     }

@@ -231,10 +231,10 @@ int run(int argc, char** argv) {
     std::cerr << "GStreamer: " << runtime.runtime_error << "\n";
     return 1;
   }
-  e2e::SystemPlatform platform;
+  e2e::SystemMachine machine;
   MediaRuntime borrowed;
   borrowed.symbols = runtime.symbols;
-  BroadcastEngine engine(std::move(borrowed), platform);
+  BroadcastEngine engine(std::move(borrowed), machine);
   if (starts > 0) {
     return measure_starts(engine, server, starts);
   }

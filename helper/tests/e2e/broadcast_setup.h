@@ -8,13 +8,13 @@
 #include <vector>
 
 #include "e2e/whip_server.h"
-#include "windows/media/media_platform.h"
+#include "windows/media/media_machine.h"
 
 namespace corvane::e2e {
 
 inline constexpr const char* kCaptureSource = "monitor:65537";
 
-class SystemPlatform : public helper::MediaPlatform {
+class SystemMachine : public helper::MediaMachine {
  public:
   Clock::time_point now() override { return Clock::now(); }
   void sleep_for(std::chrono::milliseconds duration) override { std::this_thread::sleep_for(duration); }

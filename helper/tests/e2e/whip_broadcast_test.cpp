@@ -36,7 +36,7 @@ namespace {
 
 using e2e::broadcast_request;
 using e2e::PublisherTraffic;
-using e2e::SystemPlatform;
+using e2e::SystemMachine;
 using e2e::WhipServer;
 using std::chrono::milliseconds;
 
@@ -127,7 +127,7 @@ class WhipBroadcast : public ::testing::Test {
     ASSERT_EQ(start_whip(), std::nullopt) << server_.log_tail();
     MediaRuntime borrowed;
     borrowed.symbols = runtime().symbols;  // the libraries stay with the process's runtime
-    engine_ = std::make_unique<BroadcastEngine>(std::move(borrowed), platform_);
+    engine_ = std::make_unique<BroadcastEngine>(std::move(borrowed), machine_);
   }
 
   void TearDown() override { engine_.reset(); }
@@ -190,7 +190,7 @@ class WhipBroadcast : public ::testing::Test {
   }
 
   WhipServer server_;
-  SystemPlatform platform_;
+  SystemMachine machine_;
   std::unique_ptr<BroadcastEngine> engine_;
 };
 

@@ -13,7 +13,7 @@ namespace {
 
 // Real 10 ms pauses, but a budget counted in polls: a busy machine slows the encoder and the polls
 // alike, so the probe's outcome does not depend on the machine's load.
-class PollCountingPlatform : public MediaPlatform {
+class PollCountingMachine : public MediaMachine {
  public:
   Clock::time_point now() override { return start_ + polled_; }
   void sleep_for(std::chrono::milliseconds duration) override {
@@ -44,25 +44,25 @@ const ProbeProfile& probe_profile(std::string_view id) {
 class RealEncoderProbe : public gst_test::GstTest {};
 
 TEST_F(RealEncoderProbe, X264PassesAt540p30InBothModes) {
-  PollCountingPlatform platform;
+  PollCountingMachine machine;
   for (const bool quality : {true, false}) {
-    const Status result = probe_encoder(gst(), platform, "x264enc", probe_profile("540p30"), quality);
+    const Status result = probe_encoder(gst(), machine, "x264enc", probe_profile("540p30"), quality);
     EXPECT_TRUE(result) << (quality ? "quality: " : "cbr: ") << result.error();
   }
 }
 
 TEST_F(RealEncoderProbe, AMissingEncoderFailsWithGStreamersText) {
-  PollCountingPlatform platform;
-  const Status result = probe_encoder(gst(), platform, "nvd3d11h264enc", probe_profile("1080p60"), true);
+  PollCountingMachine machine;
+  const Status result = probe_encoder(gst(), machine, "nvd3d11h264enc", probe_profile("1080p60"), true);
   ASSERT_FALSE(result);
   EXPECT_EQ(result.error(), "no element \"nvd3d11h264enc\"");
 }
 
 TEST_F(RealEncoderProbe, ProbingTheCatalogueFindsX264) {
-  PollCountingPlatform platform;
+  PollCountingMachine machine;
   MediaRuntime borrowed;
   borrowed.symbols = gst();  // the libraries stay with the shared runtime
-  BroadcastEngine engine(std::move(borrowed), platform);
+  BroadcastEngine engine(std::move(borrowed), machine);
   const auto report = build_media_capabilities(engine);
   ASSERT_EQ(report.encoders.size(), 1u) << "the other encoders do not exist on this machine";
   EXPECT_EQ(report.encoders[0], (protocol::EncoderInfo{"x264enc", true, "software", "540p30", "constrained-vbr", ""}));

@@ -2,6 +2,7 @@
 
 #include <random>
 
+#include "common/hex.h"
 #include "common/unicode.h"
 
 namespace corvane::testing {
@@ -22,9 +23,8 @@ LaunchSecrets fresh_secrets() {
   }
   for (auto& byte : secrets.nonce) {
     byte = static_cast<std::uint8_t>(generator());
-    secrets.nonce_hex.push_back(kHex[byte >> 4]);
-    secrets.nonce_hex.push_back(kHex[byte & 15]);
   }
+  secrets.nonce_hex = utf8_to_utf16<wchar_t>(lower_hex(secrets.nonce));
   return secrets;
 }
 
@@ -109,12 +109,11 @@ bool HelperConnection::send_raw(const std::vector<std::uint8_t>& bytes) {
   }
   std::size_t done = 0;
   while (done < bytes.size()) {
-    std::size_t written = 0;
-    protocol::TransportError error;
-    if (!pipe_->write(std::span(bytes).subspan(done), written, error) || written == 0) {
+    const auto written = pipe_->write(std::span(bytes).subspan(done));
+    if (!written || *written == 0) {
       return false;
     }
-    done += written;
+    done += *written;
   }
   return true;
 }

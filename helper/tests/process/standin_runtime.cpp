@@ -23,13 +23,13 @@ void HelperWithStandInRuntime::SetUp() {
   fs::copy_file(build / "bin" / "corvane_media_helper.exe", root_ / "corvane_media_helper.exe");
   script_ = root_ / "script.txt";
   record_ = root_ / "record.txt";
-  SetEnvironmentVariableW(L"CORVANE_FAKE_GST_SCRIPT", script_.wstring().c_str());
-  SetEnvironmentVariableW(L"CORVANE_FAKE_GST_RECORD", record_.wstring().c_str());
+  SetEnvironmentVariableW(L"CORVANE_STANDIN_GST_SCRIPT", script_.wstring().c_str());
+  SetEnvironmentVariableW(L"CORVANE_STANDIN_GST_RECORD", record_.wstring().c_str());
 }
 
 void HelperWithStandInRuntime::TearDown() {
-  SetEnvironmentVariableW(L"CORVANE_FAKE_GST_SCRIPT", nullptr);
-  SetEnvironmentVariableW(L"CORVANE_FAKE_GST_RECORD", nullptr);
+  SetEnvironmentVariableW(L"CORVANE_STANDIN_GST_SCRIPT", nullptr);
+  SetEnvironmentVariableW(L"CORVANE_STANDIN_GST_RECORD", nullptr);
   std::error_code ignored;
   fs::remove_all(root_, ignored);
 }

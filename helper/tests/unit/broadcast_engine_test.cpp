@@ -15,7 +15,7 @@ using corvane::testing::PipelineRule;
 using Outcome = PipelineRule::Outcome;
 using namespace std::chrono_literals;
 
-class DrivenPlatform : public MediaPlatform {
+class DrivenMachine : public MediaMachine {
  public:
   Clock::time_point now() override { return time; }
   void sleep_for(std::chrono::milliseconds duration) override { time += duration; }
@@ -52,7 +52,7 @@ class Engine : public ::testing::Test {
     gst_->rules = {{"d3d11screencapturesrc", Outcome::silent}};
     MediaRuntime runtime;
     runtime.symbols = gst_->table();
-    engine_ = std::make_unique<BroadcastEngine>(std::move(runtime), platform_);
+    engine_ = std::make_unique<BroadcastEngine>(std::move(runtime), machine_);
   }
   void TearDown() override {
     engine_.reset();
@@ -85,7 +85,7 @@ class Engine : public ::testing::Test {
       if (!std::holds_alternative<std::monostate>(event)) {
         return event;
       }
-      platform_.time += 100ms;
+      machine_.time += 100ms;
     }
     return {};
   }
@@ -96,7 +96,7 @@ class Engine : public ::testing::Test {
   }
 
   FakeGstreamer* gst_ = nullptr;
-  DrivenPlatform platform_;
+  DrivenMachine machine_;
   std::unique_ptr<BroadcastEngine> engine_;
 };
 
@@ -173,7 +173,7 @@ TEST_F(Engine, StartFailuresComeInTheirOrder) {
   start = request();
   start.capture_source_id = "window:7";  // parses, but no such window any more
   EXPECT_EQ(start_error(start), "the selected capture source no longer exists");
-  platform_.sources = fail("Access is denied. (os error 5)");
+  machine_.sources = fail("Access is denied. (os error 5)");
   EXPECT_EQ(start_error(request()), "the selected capture source no longer exists");
   EXPECT_EQ(launches_containing("d3d11screencapturesrc"), 0u) << "nothing was launched";
   EXPECT_FALSE(engine_->active_config);
@@ -182,7 +182,7 @@ TEST_F(Engine, StartFailuresComeInTheirOrder) {
 TEST_F(Engine, WithoutTheRuntimeTheStartGivesTheLoadFailure) {
   MediaRuntime missing;
   missing.runtime_error = "the bundled GStreamer runtime was not found beside the media helper";
-  BroadcastEngine without(std::move(missing), platform_);
+  BroadcastEngine without(std::move(missing), machine_);
   auto started = start_broadcast(without, request(), 1);
   ASSERT_FALSE(started);
   EXPECT_EQ(started.error(), "the bundled GStreamer runtime was not found beside the media helper");
@@ -205,9 +205,9 @@ TEST_F(Engine, SystemAudioDecisions) {
   gst_->rules.erase(gst_->rules.begin());
 
   start.exclude_app_audio = true;
-  platform_.build = 19045;
+  machine_.build = 19045;
   EXPECT_EQ(start_error(start), "excluding the app audio requires Windows build 20348 or newer");
-  platform_.build = 20348;
+  machine_.build = 20348;
   auto started = start_broadcast(*engine_, start, 4242);
   ASSERT_TRUE(started) << started.error();
   EXPECT_TRUE(started->system_audio_active);
@@ -227,12 +227,12 @@ TEST_F(Engine, AFailedExclusionProbeDropsSystemAudioAndSaysSoOnce) {
   EXPECT_FALSE(started->system_audio_active);
   EXPECT_FALSE(engine_->active_config->system_audio);
   EXPECT_EQ(launches_containing("wasapi2src low-latency=true device=\"{mic}\" ! queue ! audioconvert"), 1u);
-  platform_.time += 2s;
+  machine_.time += 2s;
   frames(60);
   auto first = supervise_broadcast(*engine_);
   ASSERT_TRUE(std::holds_alternative<protocol::BroadcastStats>(first));
   EXPECT_EQ(std::get<protocol::BroadcastStats>(first).recovery_reason, "system-audio-unavailable");
-  platform_.time += 2s;
+  machine_.time += 2s;
   frames(60);
   auto second = supervise_broadcast(*engine_);
   ASSERT_TRUE(std::holds_alternative<protocol::BroadcastStats>(second));
@@ -283,7 +283,7 @@ TEST_F(Engine, ThePipelineIsStoppedBeforeItsCountersGoAndNeverReplacedWhileItRun
 TEST_F(Engine, StatisticsEveryTwoSecondsFromTheCounters) {
   ASSERT_EQ(start_error(request()), "(started)");
   EXPECT_TRUE(std::holds_alternative<std::monostate>(supervise_broadcast(*engine_))) << "not due yet";
-  platform_.time += 2s;
+  machine_.time += 2s;
   frames(50);
   gst_->frames("raw_telemetry", 10);  // ten frames the encoder dropped
   const auto event = supervise_broadcast(*engine_);
@@ -297,7 +297,7 @@ TEST_F(Engine, StatisticsEveryTwoSecondsFromTheCounters) {
   EXPECT_EQ(stats.profile_id, "compat");
   EXPECT_EQ(stats.recovery_reason, "none");
   EXPECT_TRUE(std::holds_alternative<std::monostate>(supervise_broadcast(*engine_))) << "the next one is 2 s away";
-  platform_.time += 2s;
+  machine_.time += 2s;
   frames(40);
   const auto next = supervise_broadcast(*engine_);
   ASSERT_TRUE(std::holds_alternative<protocol::BroadcastStats>(next));
@@ -306,7 +306,7 @@ TEST_F(Engine, StatisticsEveryTwoSecondsFromTheCounters) {
 
 TEST_F(Engine, StatisticsWithoutEncodedFramesReportZerosAndTheRawFramesAsDropped) {
   ASSERT_EQ(start_error(request()), "(started)");
-  platform_.time += 2s;
+  machine_.time += 2s;
   gst_->frames("raw_telemetry", 7);
   const auto stats = std::get<protocol::BroadcastStats>(supervise_broadcast(*engine_));
   EXPECT_EQ(stats.frames_per_second, 0.0);
@@ -320,7 +320,7 @@ TEST_F(Engine, StatisticsWithoutEncodedFramesReportZerosAndTheRawFramesAsDropped
 TEST_F(Engine, ACaptureWithoutFramesSwitchesTheCaptureApiAfterTwelveSeconds) {
   ASSERT_EQ(start_error(request()), "(started)");
   std::vector<std::chrono::milliseconds> stats_at;
-  const auto start = platform_.time;
+  const auto start = machine_.time;
   SupervisionEvent event;
   for (;;) {
     event = next_event();
@@ -328,8 +328,8 @@ TEST_F(Engine, ACaptureWithoutFramesSwitchesTheCaptureApiAfterTwelveSeconds) {
       break;
     }
     EXPECT_EQ(std::get<protocol::BroadcastStats>(event).frames_per_second, 0.0);
-    stats_at.push_back(std::chrono::duration_cast<std::chrono::milliseconds>(platform_.time - start));
-    platform_.time += 100ms;
+    stats_at.push_back(std::chrono::duration_cast<std::chrono::milliseconds>(machine_.time - start));
+    machine_.time += 100ms;
   }
   EXPECT_EQ(stats_at, (std::vector<std::chrono::milliseconds>{2000ms, 4000ms, 6000ms, 8000ms, 10000ms}));
   ASSERT_TRUE(std::holds_alternative<protocol::BroadcastRecovery>(event));
@@ -338,17 +338,17 @@ TEST_F(Engine, ACaptureWithoutFramesSwitchesTheCaptureApiAfterTwelveSeconds) {
   EXPECT_EQ(launches_containing("capture-api=wgc"), 1u);
 
   // Statistics resume 2 s after the restart, reporting the fallback once.
-  platform_.time += 100ms;
+  machine_.time += 100ms;
   event = next_event();
   ASSERT_TRUE(std::holds_alternative<protocol::BroadcastStats>(event));
   EXPECT_EQ(std::get<protocol::BroadcastStats>(event).recovery_reason, "screen-capture-fallback");
-  platform_.time += 100ms;
+  machine_.time += 100ms;
   event = next_event();
   EXPECT_EQ(std::get<protocol::BroadcastStats>(event).recovery_reason, "none");
 
   // A second time without frames: no second switch, and no later encoder to try.
   do {
-    platform_.time += 100ms;
+    machine_.time += 100ms;
     event = next_event();
   } while (std::holds_alternative<protocol::BroadcastStats>(event));
   ASSERT_TRUE(std::holds_alternative<BroadcastFailed>(event));
@@ -474,7 +474,7 @@ TEST_F(EngineWithFrames, AnAudioErrorWithTheExclusionDropsSystemAudio) {
   // A network word too ("connection"): audio is asked first.
   gst_->rules = {{"loopback-target-pid=4242 ! queue", Outcome::error, "Device connection lost", "gstwasapi2src.cpp", 1},
                  {"d3d11screencapturesrc", Outcome::silent}};
-  platform_.build = 22631;
+  machine_.build = 22631;
   auto with_audio = request();
   with_audio.system_audio = true;
   with_audio.exclude_app_audio = true;
@@ -681,7 +681,7 @@ TEST_F(EngineUpdates, ALiveChangeClearsTheReasonOfAnEarlierRecovery) {
   start_hardware("constrained-vbr", false);
   engine_->recovery_reason = "bandwidth";  // as a reconnect leaves it, before its statistics
   ASSERT_TRUE(update_broadcast_profile(*engine_, update(1920, 1080, 30, 4000)).encoder);
-  platform_.time += 2s;
+  machine_.time += 2s;
   frames(30);
   const auto event = supervise_broadcast(*engine_);
   ASSERT_TRUE(std::holds_alternative<protocol::BroadcastStats>(event));

@@ -13,7 +13,7 @@ using corvane::testing::PipelineRule;
 using Outcome = PipelineRule::Outcome;
 
 // A machine whose time moves only when the code sleeps.
-class DrivenPlatform : public MediaPlatform {
+class DrivenMachine : public MediaMachine {
  public:
   Clock::time_point now() override { return time; }
   void sleep_for(std::chrono::milliseconds duration) override {
@@ -42,7 +42,7 @@ class EncoderProbing : public ::testing::Test {
     if (!engine_) {
       MediaRuntime runtime;
       runtime.symbols = gst_->table();
-      engine_ = std::make_unique<BroadcastEngine>(std::move(runtime), platform_);
+      engine_ = std::make_unique<BroadcastEngine>(std::move(runtime), machine_);
     }
     return *engine_;
   }
@@ -53,7 +53,7 @@ class EncoderProbing : public ::testing::Test {
   }
 
   FakeGstreamer* gst_ = nullptr;
-  DrivenPlatform platform_;
+  DrivenMachine machine_;
   std::unique_ptr<BroadcastEngine> engine_;
 };
 
@@ -76,7 +76,7 @@ TEST_F(EncoderProbing, OnlyTheSoftwareEncoderIsProbedAt540p30) {
             "video/x-raw,format=I420,width=960,height=540,framerate=30/1 ! x264enc name=video_encoder bitrate=1300 "
             "pass=qual quantizer=24 tune=zerolatency speed-preset=veryfast key-int-max=60 bframes=0 ! h264parse ! "
             "video/x-h264,profile=constrained-baseline ! fakesink sync=false");
-  EXPECT_EQ(platform_.log,
+  EXPECT_EQ(machine_.log,
             (std::vector<std::string>{"[media-probe] start encoder=x264enc",
                                       "[media-probe] result encoder=x264enc usable=true profile=540p30"}));
 }
@@ -131,12 +131,12 @@ TEST_F(EncoderProbing, WithNothingUsableCaptureIsUnavailable) {
   EXPECT_TRUE(report.allowed_profile_ids.empty());
   EXPECT_EQ(report.active_encoder, "");
   EXPECT_EQ(report.active_probe_profile, "");
-  EXPECT_EQ(platform_.log.back(), "[media-probe] result encoder=x264enc usable=false profile=");
+  EXPECT_EQ(machine_.log.back(), "[media-probe] result encoder=x264enc usable=false profile=");
 }
 
 TEST_F(EncoderProbing, OldWindowsBuildsHaveNoCaptureWhateverTheEncoders) {
   gst_->factories.insert("x264enc");
-  platform_.build = 17133;
+  machine_.build = 17133;
   const auto report = build_media_capabilities(engine());
   EXPECT_FALSE(report.windows_graphics_capture_available);
   EXPECT_EQ(report.unavailable_reasons.at("windowsGraphicsCapture"),
@@ -149,7 +149,7 @@ TEST_F(EncoderProbing, OldWindowsBuildsHaveNoCaptureWhateverTheEncoders) {
 
 TEST_F(EncoderProbing, AnUnreadableBuildDisablesBothCapabilities) {
   gst_->factories.insert("x264enc");
-  platform_.build.reset();
+  machine_.build.reset();
   const auto report = build_media_capabilities(engine());
   EXPECT_EQ(report.unavailable_reasons.at("windowsGraphicsCapture"),
             "Windows Graphics Capture requires Windows 10 build 17134 or newer");
@@ -177,13 +177,13 @@ TEST_F(EncoderProbing, ASecondRequestRunsNoProbe) {
   const auto second = build_media_capabilities(engine());
   EXPECT_EQ(gst_->launched.size(), launched);
   EXPECT_EQ(second, first);
-  EXPECT_EQ(platform_.log.size(), 2u);
+  EXPECT_EQ(machine_.log.size(), 2u);
 }
 
 TEST_F(EncoderProbing, WithoutARuntimeBothReasonsAreTheLoadFailure) {
   MediaRuntime missing;
   missing.runtime_error = "the bundled GStreamer runtime was not found beside the media helper";
-  BroadcastEngine without(std::move(missing), platform_);
+  BroadcastEngine without(std::move(missing), machine_);
   const auto report = build_media_capabilities(without);
   EXPECT_TRUE(report.ok);
   EXPECT_TRUE(report.always_true);
@@ -217,18 +217,18 @@ const ProbeProfile& profile(std::string_view id) {
 
 TEST_F(EncoderProbing, AProbeThatNeverEndsTimesOutAfter900Milliseconds) {
   gst_->rules = {{"x264enc", Outcome::silent}};
-  const auto start = platform_.time;
-  const Status result = probe_encoder(gst_->table(), platform_, "x264enc", profile("540p30"), true);
+  const auto start = machine_.time;
+  const Status result = probe_encoder(gst_->table(), machine_, "x264enc", profile("540p30"), true);
   ASSERT_FALSE(result);
   EXPECT_EQ(result.error(), "encoder probe timed out");
-  EXPECT_EQ(platform_.time - start, std::chrono::milliseconds(900)) << "polled every 10 ms up to the budget";
-  EXPECT_EQ(platform_.sleeps, 90);
+  EXPECT_EQ(machine_.time - start, std::chrono::milliseconds(900)) << "polled every 10 ms up to the budget";
+  EXPECT_EQ(machine_.sleeps, 90);
   EXPECT_EQ(gst_->calls, (std::vector<std::string>{"set_state 4", "set_state 1"})) << "set to NULL at the end";
 }
 
 TEST_F(EncoderProbing, AProbeEndingJustInTimeSucceeds) {
   gst_->rules = {{"x264enc", Outcome::eos, "", "", 89}};
-  EXPECT_TRUE(probe_encoder(gst_->table(), platform_, "x264enc", profile("540p30"), true));
+  EXPECT_TRUE(probe_encoder(gst_->table(), machine_, "x264enc", profile("540p30"), true));
 }
 
 TEST_F(EncoderProbing, ProbeFailuresKeepTheirTexts) {
@@ -244,18 +244,18 @@ TEST_F(EncoderProbing, ProbeFailuresKeepTheirTexts) {
   };
   for (const Case& c : cases) {
     gst_->rules = {c.rule};
-    const Status result = probe_encoder(gst_->table(), platform_, "x264enc", profile("540p30"), false);
+    const Status result = probe_encoder(gst_->table(), machine_, "x264enc", profile("540p30"), false);
     ASSERT_FALSE(result);
     EXPECT_EQ(result.error(), c.expected);
   }
-  const Status unknown = probe_encoder(gst_->table(), platform_, "X264ENC", profile("540p30"), false);
+  const Status unknown = probe_encoder(gst_->table(), machine_, "X264ENC", profile("540p30"), false);
   ASSERT_FALSE(unknown);
   EXPECT_EQ(unknown.error(), "selected video encoder is unsupported");
 }
 
 TEST_F(EncoderProbing, WithoutDirect3DUploadHardwareEncodersGetSystemMemoryNv12) {
   gst_->factories.erase("d3d11upload");
-  ASSERT_TRUE(probe_encoder(gst_->table(), platform_, "qsvh264enc", profile("720p30"), false));
+  ASSERT_TRUE(probe_encoder(gst_->table(), machine_, "qsvh264enc", profile("720p30"), false));
   ASSERT_EQ(gst_->launched.size(), 1u);
   EXPECT_EQ(gst_->launched[0],
             "videotestsrc is-live=true num-buffers=8 pattern=black ! videoconvert ! "
@@ -268,16 +268,16 @@ TEST_F(EncoderProbing, WithoutDirect3DUploadHardwareEncodersGetSystemMemoryNv12)
 
 TEST_F(EncoderProbing, SystemAudioPassesAfter250MillisecondsOfPlaying) {
   gst_->rules = {{"wasapi2src", Outcome::silent}};
-  const auto start = platform_.time;
-  ASSERT_TRUE(probe_system_audio(gst_->table(), platform_, false, 0));
-  EXPECT_EQ(platform_.time - start, std::chrono::milliseconds(250));
+  const auto start = machine_.time;
+  ASSERT_TRUE(probe_system_audio(gst_->table(), machine_, false, 0));
+  EXPECT_EQ(machine_.time - start, std::chrono::milliseconds(250));
   EXPECT_EQ(gst_->launched[0],
             "wasapi2src loopback=true low-latency=true num-buffers=4 ! audioconvert ! audioresample ! "
             "audio/x-raw,rate=48000,channels=2 ! fakesink sync=false async=false");
 }
 
 TEST_F(EncoderProbing, SystemAudioCanLeaveTheClientsProcessTreeOut) {
-  ASSERT_TRUE(probe_system_audio(gst_->table(), platform_, true, 4242));
+  ASSERT_TRUE(probe_system_audio(gst_->table(), machine_, true, 4242));
   EXPECT_EQ(gst_->launched[0].rfind("wasapi2src loopback=true low-latency=true loopback-mode=exclude-process-tree "
                                     "loopback-target-pid=4242 num-buffers=4 ! ",
                                     0),
@@ -299,12 +299,12 @@ TEST_F(EncoderProbing, SystemAudioFailures) {
   };
   for (const Case& c : cases) {
     gst_->rules = {c.rule};
-    const auto start = platform_.time;
-    const Status result = probe_system_audio(gst_->table(), platform_, false, 0);
+    const auto start = machine_.time;
+    const Status result = probe_system_audio(gst_->table(), machine_, false, 0);
     ASSERT_FALSE(result) << c.expected;
     EXPECT_EQ(result.error(), c.expected);
     if (std::string_view(c.expected) == "system audio probe timed out") {
-      EXPECT_EQ(platform_.time - start, std::chrono::milliseconds(2000));
+      EXPECT_EQ(machine_.time - start, std::chrono::milliseconds(2000));
     }
   }
 }

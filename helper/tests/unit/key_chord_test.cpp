@@ -39,7 +39,7 @@ TEST(ChordTime, FiletimeToUnixMilliseconds) {
 }
 
 // A keyboard scripted per poll: `down_at(poll)` says which keys are down at that poll.
-class ScriptedKeyboard : public ChordPollSeams {
+class ScriptedKeyboard : public KeyStateClock {
  public:
   std::function<std::set<std::uint32_t>(int)> down_at;
   std::function<void(int)> after_wait;  // runs after each wait, with the number of the poll that preceded it

@@ -79,29 +79,26 @@ class ScriptedStream final : public protocol::FrameStream {
   // Scheduled failures that have been reported.
   std::size_t failures_reported() const { return failures_reported_; }
 
-  bool peek(std::span<std::uint8_t> buffer, std::size_t& copied, std::size_t& available,
-            protocol::TransportError& error) override {
+  Expected<protocol::Peeked, protocol::TransportError> peek(std::span<std::uint8_t> buffer) override {
     ++peeks_;
-    copied = 0;
-    available = 0;
+    protocol::TransportError error;
     if (take_failure(peek_failure_, peeks_, error)) {
-      return false;
+      return fail(std::move(error));
     }
     const std::size_t present = readable();
-    copied = std::min({buffer.size(), present, peek_limit_});
+    const std::size_t copied = std::min({buffer.size(), present, peek_limit_});
     std::copy_n(incoming_.begin() + static_cast<std::ptrdiff_t>(consumed_), copied, buffer.begin());
-    available = available_override_.value_or(present);
-    return true;
+    return protocol::Peeked{copied, available_override_.value_or(present)};
   }
 
-  bool read(std::span<std::uint8_t> buffer, std::size_t& got, protocol::TransportError& error) override {
+  Expected<std::size_t, protocol::TransportError> read(std::span<std::uint8_t> buffer) override {
     ++reads_;
-    got = 0;
     if (buffer.empty()) {
       ++empty_reads_;
     }
+    protocol::TransportError error;
     if (take_failure(read_failure_, reads_, error)) {
-      return false;
+      return fail(std::move(error));
     }
     // A read with nothing waiting blocks until the next piece arrives.
     while (readable() == 0 && !ended()) {
@@ -109,25 +106,25 @@ class ScriptedStream final : public protocol::FrameStream {
         break;
       }
     }
-    got = std::min({buffer.size(), readable(), read_chunk_});
+    const std::size_t got = std::min({buffer.size(), readable(), read_chunk_});
     std::copy_n(incoming_.begin() + static_cast<std::ptrdiff_t>(consumed_), got, buffer.begin());
     consumed_ += got;
-    return true;
+    return got;
   }
 
-  bool write(std::span<const std::uint8_t> bytes, std::size_t& written, protocol::TransportError& error) override {
+  Expected<std::size_t, protocol::TransportError> write(std::span<const std::uint8_t> bytes) override {
     ++writes_;
-    written = 0;
     write_offers_.push_back(bytes.size());
+    protocol::TransportError error;
     if (take_failure(write_failure_, writes_, error)) {
-      return false;
+      return fail(std::move(error));
     }
     if (writes_ == zero_write_) {
-      return true;
+      return std::size_t{0};
     }
-    written = std::min(bytes.size(), write_chunk_);
+    const std::size_t written = std::min(bytes.size(), write_chunk_);
     written_.insert(written_.end(), bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(written));
-    return true;
+    return written;
   }
 
  private:

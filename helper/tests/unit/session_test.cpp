@@ -38,38 +38,32 @@ class ScriptedPipe : public protocol::FrameStream {
     return frame;
   }
 
-  bool peek(std::span<std::uint8_t> buffer, std::size_t& copied, std::size_t& available,
-            protocol::TransportError& error) override {
+  Expected<protocol::Peeked, protocol::TransportError> peek(std::span<std::uint8_t> buffer) override {
     if (peek_failure) {
-      error = *peek_failure;
-      return false;
+      return fail(*peek_failure);
     }
     if (incoming.empty() && !client_stays) {
-      error = protocol::TransportError{gone_code, "gone"};
-      return false;
+      return fail(protocol::TransportError{gone_code, "gone"});
     }
-    copied = std::min(buffer.size(), incoming.size());
+    const std::size_t copied = std::min(buffer.size(), incoming.size());
     std::copy_n(incoming.begin(), copied, buffer.begin());
-    available = incoming.size();
-    return true;
+    return protocol::Peeked{copied, incoming.size()};
   }
 
-  bool read(std::span<std::uint8_t> buffer, std::size_t& got, protocol::TransportError& /*error*/) override {
-    got = std::min(buffer.size(), incoming.size());
+  Expected<std::size_t, protocol::TransportError> read(std::span<std::uint8_t> buffer) override {
+    const std::size_t got = std::min(buffer.size(), incoming.size());
     std::copy_n(incoming.begin(), got, buffer.begin());
     incoming.erase(incoming.begin(), incoming.begin() + static_cast<std::ptrdiff_t>(got));
-    return true;
+    return got;
   }
 
-  bool write(std::span<const std::uint8_t> bytes, std::size_t& count, protocol::TransportError& error) override {
+  Expected<std::size_t, protocol::TransportError> write(std::span<const std::uint8_t> bytes) override {
     if (fail_writes_after && writes >= *fail_writes_after) {
-      error = protocol::TransportError{232, "The pipe is being closed. (os error 232)"};
-      return false;
+      return fail(protocol::TransportError{232, "The pipe is being closed. (os error 232)"});
     }
     ++writes;
     written.insert(written.end(), bytes.begin(), bytes.end());
-    count = bytes.size();
-    return true;
+    return bytes.size();
   }
 
   // Every frame the helper wrote, decoded.

@@ -54,7 +54,7 @@ std::wstring wide(std::string_view text) { return utf8_to_utf16<wchar_t>(text); 
 
 // Where the build put the stand-in runtime (CMake passes it relative to this executable).
 std::wstring fake_runtime_directory(const std::wstring& variant = L"") {
-  std::wstring relative = wide(CORVANE_FAKE_GSTREAMER_DIR);
+  std::wstring relative = wide(CORVANE_STANDIN_GSTREAMER_DIR);
   for (auto& c : relative) {
     c = c == L'/' ? L'\\' : c;
   }
@@ -327,8 +327,8 @@ class RuntimeLayout : public ::testing::Test {
     }
     const std::wstring record_path = case_ + L"\\record.txt";
     DeleteFileW(record_path.c_str());
-    ScopedVariable script(L"CORVANE_FAKE_GST_SCRIPT", case_ + L"\\script.txt");
-    ScopedVariable record(L"CORVANE_FAKE_GST_RECORD", record_path);
+    ScopedVariable script(L"CORVANE_STANDIN_GST_SCRIPT", case_ + L"\\script.txt");
+    ScopedVariable record(L"CORVANE_STANDIN_GST_RECORD", record_path);
     ScopedVariable local(L"LOCALAPPDATA", local_data);
     ScopedVariable plugin_path(L"GST_PLUGIN_PATH_1_0", std::nullopt);
     ScopedVariable system_path(L"GST_PLUGIN_SYSTEM_PATH_1_0", std::nullopt);
@@ -831,8 +831,8 @@ TEST_F(StandInRuntime, FollowsItsScriptAndRecordsTheCalls) {
       "set-state first -> failure\n"
       "not a directive\n");
   const std::wstring record_path = case_ + L"\\record.txt";
-  const ScopedVariable script(L"CORVANE_FAKE_GST_SCRIPT", case_ + L"\\script.txt");
-  const ScopedVariable record(L"CORVANE_FAKE_GST_RECORD", record_path);
+  const ScopedVariable script(L"CORVANE_STANDIN_GST_SCRIPT", case_ + L"\\script.txt");
+  const ScopedVariable record(L"CORVANE_STANDIN_GST_RECORD", record_path);
   ASSERT_EQ(GetModuleHandleW(L"gstreamer-1.0-0.dll"), nullptr);
   core_ = LoadLibraryW((fake_runtime_directory() + L"gstreamer-1.0-0.dll").c_str());
   glib_ = LoadLibraryW((fake_runtime_directory() + L"glib-2.0-0.dll").c_str());

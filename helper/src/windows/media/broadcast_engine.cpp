@@ -160,7 +160,7 @@ Status start_pipeline(BroadcastEngine& engine, const BroadcastConfig& config, st
     release_pipeline(gst, pipeline, bus, kTeardownWaitNs);
     return fail("GStreamer could not start the capture pipeline");
   }
-  const auto now = engine.platform.now();
+  const auto now = engine.machine.now();
   engine.pipeline = pipeline;
   engine.bus = bus;
   engine.telemetry = std::move(telemetry);
@@ -197,9 +197,10 @@ Status validate_broadcast_config(const BroadcastConfig& config, std::string_view
                            config.audio_bitrate_kbps)) {
     return fail(std::string(kOutsideLaunchRangeMessage));
   }
-  if (const auto ceiling =
-          encoder_ceiling_error(encoder_kind, probe_profile, config.width, config.height, config.frame_rate)) {
-    return fail(std::string(*ceiling));
+  if (Status ceiling =
+          check_encoder_ceiling(encoder_kind, probe_profile, config.width, config.height, config.frame_rate);
+      !ceiling) {
+    return ceiling;
   }
   if (!whip_url_acceptable(config.whip_url)) {
     return fail("WHIP URL must use HTTPS (HTTP is allowed only for loopback development)");
@@ -249,7 +250,7 @@ Result<BroadcastStarted> start_broadcast(BroadcastEngine& engine, const protocol
     return fail(valid.error());
   }
 
-  const auto sources = engine.platform.capture_sources();
+  const auto sources = engine.machine.capture_sources();
   if (!sources || std::none_of(sources->begin(), sources->end(), [&](const protocol::CaptureSource& source) {
         return source.id == config.capture_source_id;
       })) {
@@ -267,16 +268,16 @@ Result<BroadcastStarted> start_broadcast(BroadcastEngine& engine, const protocol
     }
     const RuntimeSymbols& gst = *engine.runtime.symbols;
     if (config.exclude_app_audio) {
-      if (!probe_system_audio(gst, engine.platform, true, client_process_id)) {
+      if (!probe_system_audio(gst, engine.machine, true, client_process_id)) {
         config.system_audio = false;  // the broadcast goes on without system audio
         dropped_system_audio = true;
       } else {
-        const auto build = engine.platform.windows_build();
+        const auto build = engine.machine.windows_build();
         if (!build || *build < kAppAudioExclusionBuild) {
           return fail("excluding the app audio requires Windows build 20348 or newer");
         }
       }
-    } else if (auto probe = probe_system_audio(gst, engine.platform, false, client_process_id); !probe) {
+    } else if (auto probe = probe_system_audio(gst, engine.machine, false, client_process_id); !probe) {
       return fail("system audio capture is unavailable: " + probe.error());
     }
   }
@@ -321,7 +322,7 @@ SupervisionEvent supervise_broadcast(BroadcastEngine& engine) {
     return handle_media_failure(engine, poll.error_text);
   }
 
-  const auto now = engine.platform.now();
+  const auto now = engine.machine.now();
   if (!engine.statistics_deadline || now < *engine.statistics_deadline) {
     return {};
   }

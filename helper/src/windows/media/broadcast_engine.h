@@ -10,7 +10,7 @@
 
 #include "common/result.h"
 #include "protocol/messages.h"
-#include "windows/media/media_platform.h"
+#include "windows/media/media_machine.h"
 #include "windows/media/media_telemetry.h"
 #include "windows/media/runtime_symbols.h"
 #include "windows/media/supervision_event.h"
@@ -67,15 +67,15 @@ inline constexpr std::string_view device = "device";
 // Owned by the session from authentication to the end; dropping it stops any broadcast, then
 // unloads the runtime.
 struct BroadcastEngine {
-  using Clock = MediaPlatform::Clock;
+  using Clock = MediaMachine::Clock;
 
-  BroadcastEngine(MediaRuntime loaded, MediaPlatform& host) : runtime(std::move(loaded)), platform(host) {}
+  BroadcastEngine(MediaRuntime loaded, MediaMachine& host) : runtime(std::move(loaded)), machine(host) {}
   BroadcastEngine(const BroadcastEngine&) = delete;
   BroadcastEngine& operator=(const BroadcastEngine&) = delete;
   ~BroadcastEngine();
 
   MediaRuntime runtime;
-  MediaPlatform& platform;
+  MediaMachine& machine;
 
   // What probing found.
   bool probed = false;

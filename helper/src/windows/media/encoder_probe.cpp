@@ -75,7 +75,7 @@ std::vector<std::string> missing_elements(const RuntimeSymbols& gst, std::initia
 
 }  // namespace
 
-Status probe_encoder(const RuntimeSymbols& gst, MediaPlatform& platform, std::string_view element,
+Status probe_encoder(const RuntimeSymbols& gst, MediaMachine& machine, std::string_view element,
                      const ProbeProfile& profile, bool quality) {
   const VideoSettings& video = profile.settings;
   auto encoder = build_encoder_description(element, video.bitrate_kbps, gop_frames(video.frame_rate), quality);
@@ -99,7 +99,7 @@ Status probe_encoder(const RuntimeSymbols& gst, MediaPlatform& platform, std::st
   if (gst.gst_element_set_state(probe.pipeline(), kGstStatePlaying) == kGstStateChangeFailure) {
     return fail("encoder probe could not enter PLAYING");
   }
-  const auto deadline = platform.now() + kEncoderProbeBudget;
+  const auto deadline = machine.now() + kEncoderProbeBudget;
   for (;;) {
     const BusPoll poll = poll_bus(gst, probe.bus());
     if (poll.event == BusEvent::eos) {
@@ -108,10 +108,10 @@ Status probe_encoder(const RuntimeSymbols& gst, MediaPlatform& platform, std::st
     if (poll.event == BusEvent::error) {
       return fail(poll.error_text);
     }
-    if (platform.now() >= deadline) {
+    if (machine.now() >= deadline) {
       return fail("encoder probe timed out");
     }
-    platform.sleep_for(kProbePollInterval);
+    machine.sleep_for(kProbePollInterval);
   }
 }
 
@@ -129,16 +129,16 @@ void probe_encoders(BroadcastEngine& engine) {
       continue;
     }
     const std::string name(candidate.element);
-    engine.platform.probe_log("[media-probe] start encoder=" + name);
+    engine.machine.probe_log("[media-probe] start encoder=" + name);
     EncoderProbeRecord record{name, false, std::string(candidate.kind), "", "", ""};
     std::vector<std::string> notes;
     for (const ProbeProfile& profile : probe_profiles_for_kind(candidate.kind)) {
       const std::string id(profile.id);
-      const Status quality = probe_encoder(gst, engine.platform, candidate.element, profile, true);
+      const Status quality = probe_encoder(gst, engine.machine, candidate.element, profile, true);
       if (quality) {
         record.rate_control = kRateControlQuality;
       } else {
-        const Status cbr = probe_encoder(gst, engine.platform, candidate.element, profile, false);
+        const Status cbr = probe_encoder(gst, engine.machine, candidate.element, profile, false);
         if (!cbr) {
           notes.push_back(id + ": active encoder probe failed: " + cbr.error());
           continue;
@@ -151,8 +151,8 @@ void probe_encoders(BroadcastEngine& engine) {
       break;
     }
     record.note = join(notes, "; ");
-    engine.platform.probe_log("[media-probe] result encoder=" + name + " usable=" + (record.usable ? "true" : "false") +
-                              " profile=" + record.profile);
+    engine.machine.probe_log("[media-probe] result encoder=" + name + " usable=" + (record.usable ? "true" : "false") +
+                             " profile=" + record.profile);
     engine.probe_records.push_back(record);
     if (record.usable) {
       engine.usable_encoders.push_back({record.name, record.kind, record.profile, record.rate_control});
@@ -161,7 +161,7 @@ void probe_encoders(BroadcastEngine& engine) {
   }
 }
 
-Status probe_system_audio(const RuntimeSymbols& gst, MediaPlatform& platform, bool exclude_app_audio,
+Status probe_system_audio(const RuntimeSymbols& gst, MediaMachine& machine, bool exclude_app_audio,
                           std::uint32_t excluded_process_id) {
   const std::string description = system_audio_source(exclude_app_audio, excluded_process_id) +
                                   " num-buffers=4 ! audioconvert ! audioresample ! "
@@ -177,7 +177,7 @@ Status probe_system_audio(const RuntimeSymbols& gst, MediaPlatform& platform, bo
   if (gst.gst_element_set_state(probe.pipeline(), kGstStatePlaying) == kGstStateChangeFailure) {
     return fail("system audio probe could not enter PLAYING");
   }
-  const auto start = platform.now();
+  const auto start = machine.now();
   const auto deadline = start + kAudioProbeBudget;
   for (;;) {
     const BusPoll poll = poll_bus(gst, probe.bus());
@@ -192,14 +192,14 @@ Status probe_system_audio(const RuntimeSymbols& gst, MediaPlatform& platform, bo
     if (gst.gst_element_get_state(probe.pipeline(), &state, &pending, 0) == kGstStateChangeFailure) {
       return fail("system audio source failed during startup");
     }
-    const auto now = platform.now();
+    const auto now = machine.now();
     if (state == kGstStatePlaying && now - start >= kAudioProbeSettle) {
       return Done{};
     }
     if (now >= deadline) {
       return fail("system audio probe timed out");
     }
-    platform.sleep_for(kProbePollInterval);
+    machine.sleep_for(kProbePollInterval);
   }
 }
 
@@ -226,7 +226,7 @@ protocol::MediaCapabilities build_media_capabilities(BroadcastEngine& engine) {
   // what its start or its last recovery made it.
   report.active_encoder = active != nullptr ? active->name : std::string();
 
-  const std::optional<std::uint32_t> build = engine.platform.windows_build();
+  const std::optional<std::uint32_t> build = engine.machine.windows_build();
   report.windows_graphics_capture_available =
       build && *build >= kWindowsGraphicsCaptureBuild && missing_video.empty() && active != nullptr;
   if (!report.windows_graphics_capture_available) {

@@ -18,14 +18,14 @@ inline constexpr std::uint32_t kWasapi2Build = 10240;
 
 // Runs `element` on black test frames at a probe profile: succeeds when every frame was encoded and
 // the pipeline ended within 900 ms of playing.
-Status probe_encoder(const RuntimeSymbols& gst, MediaPlatform& platform, std::string_view element,
+Status probe_encoder(const RuntimeSymbols& gst, MediaMachine& machine, std::string_view element,
                      const ProbeProfile& profile, bool quality);
 
 // Probes the catalogue once per session, in preference order, stopping at the first usable encoder.
 void probe_encoders(BroadcastEngine& engine);
 
 // Checks that the system-audio source starts and stays playing for 250 ms (2 s budget).
-Status probe_system_audio(const RuntimeSymbols& gst, MediaPlatform& platform, bool exclude_app_audio,
+Status probe_system_audio(const RuntimeSymbols& gst, MediaMachine& machine, bool exclude_app_audio,
                           std::uint32_t excluded_process_id);
 
 // The capability report; probes first when that has not happened in this session. Its active encoder

@@ -14,14 +14,14 @@
 
 namespace corvane::helper {
 
-class MediaPlatform {
+class MediaMachine {
  public:
   using Clock = std::chrono::steady_clock;
 
-  MediaPlatform() = default;
-  MediaPlatform(const MediaPlatform&) = delete;
-  MediaPlatform& operator=(const MediaPlatform&) = delete;
-  virtual ~MediaPlatform() = default;
+  MediaMachine() = default;
+  MediaMachine(const MediaMachine&) = delete;
+  MediaMachine& operator=(const MediaMachine&) = delete;
+  virtual ~MediaMachine() = default;
 
   // Monotonic time.
   virtual Clock::time_point now() = 0;

@@ -7,9 +7,11 @@
 #include <optional>
 #include <utility>
 
+#include "common/result.h"
 #include "common/unicode.h"
 #include "common/unicode_lower.h"
 #include "platform/handles.h"
+#include "platform/os_error.h"
 
 namespace corvane::helper {
 
@@ -188,20 +190,23 @@ std::optional<std::wstring> environment_variable(const wchar_t* name) {
   return std::nullopt;
 }
 
-// A small file's bytes, or nothing when it cannot be read.
-std::optional<std::string> read_small_file(const std::wstring& path) {
+// A small file's bytes; why not when it cannot be read or is too large.
+Result<std::string> read_small_file(const std::wstring& path) {
   const UniqueFileHandle file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                                           OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
   LARGE_INTEGER size{};
-  if (!file || !GetFileSizeEx(file.get(), &size) || size.QuadPart < 0 || size.QuadPart > kVersionFileLimit) {
-    return std::nullopt;
+  if (!file || !GetFileSizeEx(file.get(), &size)) {
+    return fail("read " + utf8(path) + ": " + last_error_text());
+  }
+  if (size.QuadPart < 0 || size.QuadPart > kVersionFileLimit) {
+    return fail("read " + utf8(path) + ": the file is too large");
   }
   std::string bytes(static_cast<std::size_t>(size.QuadPart), '\0');
   std::size_t done = 0;
   while (done < bytes.size()) {
     DWORD got = 0;
     if (!ReadFile(file.get(), bytes.data() + done, static_cast<DWORD>(bytes.size() - done), &got, nullptr)) {
-      return std::nullopt;
+      return fail("read " + utf8(path) + ": " + last_error_text());
     }
     if (got == 0) {
       break;
@@ -237,7 +242,9 @@ void configure_registry_cache(const std::wstring& runtime_root) {
   if (!local_data) {
     return;
   }
-  const std::string version = read_small_file(join(runtime_root, L"CORVANE_GSTREAMER_VERSION")).value_or("");
+  // Without the file (or with an unreadable one) the cache has the name of a runtime of no version.
+  const Result<std::string> version_file = read_small_file(join(runtime_root, L"CORVANE_GSTREAMER_VERSION"));
+  const std::string version = version_file ? *version_file : std::string();
   const std::wstring directory = join(join(*local_data, L"Corvane"), L"gstreamer");
   if (!create_directories(directory)) {
     return;
@@ -246,13 +253,12 @@ void configure_registry_cache(const std::wstring& runtime_root) {
   SetEnvironmentVariableW(L"GST_REGISTRY_1_0", join(directory, utf8_to_utf16<wchar_t>(name)).c_str());
 }
 
-// Sets one of GStreamer's path variables; false (with the message in `error`) when it cannot be set.
-bool configure_path_variable(const char* name, const std::wstring& value, std::string& error) {
+// Sets one of GStreamer's path variables.
+Status configure_path_variable(const char* name, const std::wstring& value) {
   if (SetEnvironmentVariableW(utf8_to_utf16<wchar_t>(name).c_str(), value.c_str())) {
-    return true;
+    return Done{};
   }
-  error = std::string("could not configure the ") + name + " media path";
-  return false;
+  return fail(std::string("could not configure the ") + name + " media path");
 }
 
 // The three libraries of a loaded runtime, released core first, then GLib, then GObject.
@@ -269,21 +275,20 @@ class LoadedLibraries final : public RuntimeLibraries {
   UniqueModule gobject;
 };
 
-// Loads `name` from the library directory by full path; an error message when that fails.
-std::optional<std::string> load_library(const std::wstring& library_directory, const wchar_t* name,
-                                        UniqueModule& module) {
+// Loads `name` from the library directory by full path.
+Result<UniqueModule> load_library(const std::wstring& library_directory, const wchar_t* name) {
   // Paths reach LoadLibraryExW, and messages, in display form (no \\?\ prefix): the form people
   // read, and the one LOAD_WITH_ALTERED_SEARCH_PATH takes the dependencies' directory from. (So a
   // runtime deeper than MAX_PATH does not load; GLib could not use such paths either.)
   const std::wstring path = display_path(join(library_directory, name));
   if (!is_absolute(path) || entry_kind(path) != EntryKind::regular_file) {
-    return "required media runtime file is missing: " + utf8(path);
+    return fail("required media runtime file is missing: " + utf8(path));
   }
-  module.reset(LoadLibraryExW(path.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH));
+  UniqueModule module(LoadLibraryExW(path.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH));
   if (!module) {
-    return "could not load media runtime file: " + utf8(path);
+    return fail("could not load media runtime file: " + utf8(path));
   }
-  return std::nullopt;
+  return module;
 }
 
 MediaRuntime failed(std::string message) {
@@ -352,26 +357,30 @@ MediaRuntime load_media_runtime_from(const std::wstring& executable_directory) {
   if (!SetDllDirectoryW(library_directory.c_str())) {
     return failed(kSearchPathFailed);
   }
-  std::string error;
   const std::wstring plugin_path = display_path(plugin_directory);
-  if (!configure_path_variable("GST_PLUGIN_PATH_1_0", plugin_path, error) ||
-      !configure_path_variable("GST_PLUGIN_SYSTEM_PATH_1_0", plugin_path, error)) {
-    return failed(error);
+  for (const char* variable : {"GST_PLUGIN_PATH_1_0", "GST_PLUGIN_SYSTEM_PATH_1_0"}) {
+    if (const Status configured = configure_path_variable(variable, plugin_path); !configured) {
+      return failed(configured.error());
+    }
   }
   const std::wstring scanner =
       join(join(join(*canonical_root, L"libexec"), L"gstreamer-1.0"), L"gst-plugin-scanner.exe");
-  if (entry_kind(scanner) == EntryKind::regular_file &&
-      !configure_path_variable("GST_PLUGIN_SCANNER_1_0", display_path(scanner), error)) {
-    return failed(error);
+  if (entry_kind(scanner) == EntryKind::regular_file) {
+    if (const Status configured = configure_path_variable("GST_PLUGIN_SCANNER_1_0", display_path(scanner));
+        !configured) {
+      return failed(configured.error());
+    }
   }
   configure_registry_cache(*canonical_root);
 
   auto libraries = std::make_unique<LoadedLibraries>();
   for (auto [name, module] : {std::pair{kCoreLibrary, &libraries->core}, std::pair{kGlibLibrary, &libraries->glib},
                               std::pair{kGobjectLibrary, &libraries->gobject}}) {
-    if (std::optional<std::string> load_error = load_library(library_directory, name, *module)) {
-      return failed(std::move(*load_error));  // `libraries` frees what this attempt loaded
+    Result<UniqueModule> loaded = load_library(library_directory, name);
+    if (!loaded) {
+      return failed(loaded.error());  // `libraries` frees what this attempt loaded
     }
+    *module = std::move(loaded).value();
   }
 
   const auto initialize =

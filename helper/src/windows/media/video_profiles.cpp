@@ -96,16 +96,15 @@ bool within_launch_range(std::uint32_t width, std::uint32_t height, std::uint32_
          within(audio_kbps, kMinLaunchAudioKbps, kMaxLaunchAudioKbps);
 }
 
-std::optional<std::string_view> encoder_ceiling_error(std::string_view kind, std::string_view probe_profile,
-                                                      std::uint32_t width, std::uint32_t height,
-                                                      std::uint32_t frame_rate) noexcept {
+Status check_encoder_ceiling(std::string_view kind, std::string_view probe_profile, std::uint32_t width,
+                             std::uint32_t height, std::uint32_t frame_rate) {
   if (kind == kSoftwareEncoder && (height > 540 || width > 960 || frame_rate > 30)) {
-    return kSoftwareCeilingMessage;
+    return fail(std::string(kSoftwareCeilingMessage));
   }
   if (probe_profile == "720p30" && (frame_rate > 30 || height > 720 || width > 1280)) {
-    return kHardware720p30CeilingMessage;
+    return fail(std::string(kHardware720p30CeilingMessage));
   }
-  return std::nullopt;
+  return Done{};
 }
 
 std::span<const ProbeProfile> probe_profiles_for_kind(std::string_view kind) noexcept {

@@ -56,12 +56,11 @@ inline constexpr std::string_view kHardwareEncoder = "hardware";
 inline constexpr std::string_view kSoftwareCeilingMessage = "software encoding is capped at 540p30";
 inline constexpr std::string_view kHardware720p30CeilingMessage = "this hardware encoder is capped at 720p30";
 
-// Why an encoder of `kind` whose probe reached `probe_profile` cannot produce this video, or nothing
-// when it can: software encoding stops at 960×540 at 30 frames per second, an encoder probed at
-// "720p30" at 1280×720 at 30. The software rule is checked first.
-std::optional<std::string_view> encoder_ceiling_error(std::string_view kind, std::string_view probe_profile,
-                                                      std::uint32_t width, std::uint32_t height,
-                                                      std::uint32_t frame_rate) noexcept;
+// Whether an encoder of `kind` whose probe reached `probe_profile` can produce this video, and why
+// not: software encoding stops at 960×540 at 30 frames per second, an encoder probed at "720p30" at
+// 1280×720 at 30. The software rule is checked first.
+Status check_encoder_ceiling(std::string_view kind, std::string_view probe_profile, std::uint32_t width,
+                             std::uint32_t height, std::uint32_t frame_rate);
 
 // A profile an encoder is probed with; `settings.bitrate_kbps` is the probe's bitrate.
 struct ProbeProfile {
