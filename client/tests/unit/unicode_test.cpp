@@ -10,6 +10,7 @@ namespace {
 TEST(StrictUtf8, RefusesWhatWindowsRefuses) {
   EXPECT_EQ(Utf16FromStrictUtf8("A\xC3\xA9\xE2\x82\xAC"), std::u16string(u"A\u00E9\u20AC"));
   EXPECT_EQ(Utf16FromStrictUtf8("\xF4\x8F\xBF\xBF"), std::u16string(u"\U0010FFFF"));
+  EXPECT_EQ(Utf16FromStrictUtf8("\xC2\x80\xDF\xBF"), std::u16string(u"\u0080\u07FF")) << "the two-byte leads' ends";
   for (const char* bad : {"\xC0\x80", "\xC1\xBF", "\xE0\x80\x80", "\xF0\x80\x80\x80", "\xED\xA0\x80", "\xED\xBF\xBF",
                           "\xF4\x90\x80\x80", "\xF5\x80\x80\x80", "\x80", "\xE2\x82", "\xE2\x28\xA1", "\xFF"}) {
     EXPECT_FALSE(Utf16FromStrictUtf8(bad).has_value()) << ::testing::PrintToString(std::string(bad));
@@ -33,6 +34,7 @@ TEST(StrictUtf16, RefusesASurrogateWithoutItsPartner) {
       {char16_t{0xDC00}},                    // a low one alone
       {u'A', char16_t{0xDFFF}, u'B'},        // a low one between others
       {char16_t{0xDC00}, char16_t{0xD800}},  // a pair in the wrong order
+      {char16_t{0xDC00}, char16_t{0xDC00}},  // two low ones
   };
   for (const std::u16string& text : bad) {
     EXPECT_FALSE(Utf8FromStrictUtf16(text).has_value()) << text.size() << " units, first " << int{text[0]};
