@@ -150,6 +150,12 @@ TEST(FramePoll, ZeroAndOversizedLengthsAreErrorsThatConsumeNothing) {
   }
 }
 
+TEST(FramePoll, AnInvalidLengthIsAnErrorAsSoonAsItsFourBytesAreThere) {
+  ScriptedStream stream;
+  stream.append(hex("00 00 00 00"));  // the header alone, nothing after it
+  EXPECT_EQ(outcome(poll_frame(stream)), kInvalidLength);
+}
+
 TEST(FramePoll, TheLargestLengthIsValid) {
   ScriptedStream stream;
   stream.append(hex("00 00 10 00"));
