@@ -85,6 +85,11 @@ function(corvane_gtest target label)
   if(ARG_ENVIRONMENT)
     list(APPEND properties ENVIRONMENT ${ARG_ENVIRONMENT})
   endif()
+  if(CORVANE_WINDOWS)
+    # A test process that crashes under Wine ends through Wine's debugger with exit code 0, even
+    # after a failed assertion: the debugger's report is the failure.
+    list(APPEND properties FAIL_REGULAR_EXPRESSION "Unhandled exception: ")
+  endif()
   gtest_discover_tests(${target}
     DISCOVERY_MODE PRE_TEST
     DISCOVERY_TIMEOUT 60
