@@ -164,9 +164,8 @@ int measure_pipeline(BroadcastEngine& engine, const e2e::WhipServer& server, std
     std::cout << "start_pipeline failed: " << started.error() << "\n";
     return 1;
   }
-  engine.active_config = config;
   std::this_thread::sleep_for(std::chrono::seconds(2));  // past the start and the WHIP exchange
-  const MediaTelemetryCounts first = engine.telemetry->snapshot();
+  const MediaTelemetryCounts first = engine.running->counts();
   e2e::PublisherTraffic before;
   server.publisher_traffic(before);
   const double cpu_before = cpu_seconds();
@@ -174,7 +173,7 @@ int measure_pipeline(BroadcastEngine& engine, const e2e::WhipServer& server, std
   std::this_thread::sleep_for(std::chrono::seconds(seconds));
   const double wall = seconds_since(start);
   const double cpu = cpu_seconds() - cpu_before;
-  const MediaTelemetryCounts last = engine.telemetry->snapshot();
+  const MediaTelemetryCounts last = engine.running->counts();
   e2e::PublisherTraffic after;
   server.publisher_traffic(after);
   stop_broadcast(engine);

@@ -227,11 +227,10 @@ TEST_F(WhipBroadcast, PublishesVideoAndBothAudioSourcesThenDeletesTheSessionOnSt
   std::cout << "[ janus    ] video " << received.video_packets << " packets (" << received.video_bytes
             << " bytes), audio " << received.audio_packets << " packets\n";
 
-  const FinalizeWatch pipeline(engine_->pipeline);
+  const FinalizeWatch pipeline(engine_->running->element());
   stop_broadcast(*engine_);
   EXPECT_TRUE(pipeline.finalized()) << "the pipeline outlived the stop";
-  EXPECT_EQ(engine_->bus, nullptr);
-  EXPECT_EQ(engine_->telemetry, nullptr);
+  EXPECT_FALSE(engine_->running);
   // The sink deleted its WHIP session: the server hung up the publisher's handle.
   PublisherTraffic after;
   EXPECT_TRUE(e2e::wait_until(
@@ -252,7 +251,7 @@ TEST_F(WhipBroadcast, RefusedCredentialsEndTheBroadcastWithoutReconnecting) {
   EXPECT_EQ(failed->message,
             "the WHIP credentials are no longer valid; start the broadcast again: Signalling error: Unexpected "
             "response: 403 - Unauthorized [component=whip]");
-  EXPECT_EQ(engine_->pipeline, nullptr);
+  EXPECT_FALSE(engine_->running);
   EXPECT_EQ(engine_->whip_reconnects, 0u);
 
   // An endpoint the server does not know.
@@ -284,8 +283,8 @@ TEST_F(WhipBroadcast, AStoppedServerIsRetriedThreeTimesThenTheBroadcastFails) {
       << failed->message;
   EXPECT_NE(failed->message.find("Connection refused"), std::string::npos) << failed->message;
   EXPECT_EQ(failed->message.find(kOpenEndpoint), std::string::npos) << failed->message;
-  EXPECT_EQ(engine_->pipeline, nullptr);
-  EXPECT_FALSE(engine_->active_config);
+  EXPECT_FALSE(engine_->running);
+  EXPECT_FALSE(engine_->running);
 }
 
 TEST_F(WhipBroadcast, ABroadcastResumesWhenTheServerComesBack) {
@@ -310,7 +309,7 @@ TEST_F(WhipBroadcast, ABroadcastResumesWhenTheServerComesBack) {
   ASSERT_NE(stats, nullptr) << describe(event);
   EXPECT_EQ(stats->recovery_reason, "bandwidth");
   EXPECT_EQ(wait_for_more_packets({}).handles.size(), 1u);
-  EXPECT_TRUE(engine_->active_config);
+  EXPECT_TRUE(engine_->running);
 }
 
 TEST_F(WhipBroadcast, ABitRateChangeIsLiveAndASizeChangeRepublishes) {
@@ -318,13 +317,13 @@ TEST_F(WhipBroadcast, ABitRateChangeIsLiveAndASizeChangeRepublishes) {
   ASSERT_TRUE(next_stats_with_frames());
   const PublisherTraffic before = wait_for_more_packets({});
   ASSERT_EQ(before.handles.size(), 1u);
-  void* const pipeline = engine_->pipeline;
+  void* const pipeline = engine_->running->element();
 
   // The same size: the running encoder takes the new rate.
   const ProfileUpdate live = update_broadcast_profile(*engine_, {"compat", 960, 540, 30, 800, 64});
   ASSERT_TRUE(live.encoder) << live.encoder.error();
-  EXPECT_EQ(engine_->pipeline, pipeline);
-  GstElement* encoder = engine_->runtime.symbols->gst_bin_get_by_name(engine_->pipeline, "video_encoder");
+  EXPECT_EQ(engine_->running->element(), pipeline);
+  GstElement* encoder = engine_->runtime.symbols->gst_bin_get_by_name(engine_->running->element(), "video_encoder");
   ASSERT_NE(encoder, nullptr);
   unsigned kbps = 0;
   symbol<void (*)(void*, const char*, ...)>("g_object_get")(encoder, "bitrate", &kbps, nullptr);
@@ -350,7 +349,8 @@ TEST_F(WhipBroadcast, ABitRateChangeIsLiveAndASizeChangeRepublishes) {
       kEventLimitMs))
       << after.handles.size() << " publisher handles\n"
       << server_.log_tail();
-  EXPECT_EQ(engine_->active_config->width, 640u);
+  ASSERT_TRUE(engine_->running);
+  EXPECT_EQ(engine_->running->config().width, 640u);
 }
 
 }  // namespace

@@ -90,6 +90,10 @@ class Engine : public ::testing::Test {
     return {};
   }
 
+  // The running pipeline's element and configuration, or nothing.
+  GstElement* pipeline() const { return engine_->running ? engine_->running->element() : nullptr; }
+  const BroadcastConfig* config() const { return engine_->running ? &engine_->running->config() : nullptr; }
+
   std::size_t launches_containing(std::string_view text) const {
     return static_cast<std::size_t>(std::count_if(gst_->launched.begin(), gst_->launched.end(),
                                                   [&](const auto& d) { return d.find(text) != std::string::npos; }));
@@ -115,13 +119,13 @@ TEST_F(Engine, AStartRunsTheBroadcastAndStoresItsConfiguration) {
   ASSERT_TRUE(started) << started.error();
   EXPECT_EQ(started->encoder, "x264enc");
   EXPECT_FALSE(started->system_audio_active);
-  ASSERT_TRUE(engine_->active_config);
-  EXPECT_EQ(engine_->active_config->profile_id, "last-resort");
-  EXPECT_TRUE(engine_->active_config->auto_profile);
-  EXPECT_EQ(engine_->active_config->audio_bitrate_kbps, 96u);
+  ASSERT_TRUE(config());
+  EXPECT_EQ(config()->profile_id, "last-resort");
+  EXPECT_TRUE(config()->auto_profile);
+  EXPECT_EQ(config()->audio_bitrate_kbps, 96u);
   EXPECT_EQ(engine_->capture_api, "dxgi");
   EXPECT_EQ(engine_->client_process_id, 4242u);
-  EXPECT_NE(engine_->pipeline, nullptr);
+  EXPECT_NE(pipeline(), nullptr);
   EXPECT_EQ(launches_containing("d3d11screencapturesrc capture-api=dxgi show-cursor=true monitor-handle=65537"), 1u);
   EXPECT_EQ(start_error(request()), "a broadcast is already active");
   EXPECT_EQ(launches_containing("d3d11screencapturesrc"), 1u) << "the running broadcast was left alone";
@@ -143,7 +147,7 @@ TEST_F(Engine, DerivedProfilesFollowWidthAndFrameRate) {
     start.frame_rate = c.fps;
     start.video_bitrate_kbps = 6000;
     ASSERT_EQ(start_error(start), "(started)") << c.profile;
-    EXPECT_EQ(engine_->active_config->profile_id, c.profile);
+    EXPECT_EQ(config()->profile_id, c.profile);
     stop_broadcast(*engine_);
   }
 }
@@ -176,7 +180,7 @@ TEST_F(Engine, StartFailuresComeInTheirOrder) {
   machine_.sources = fail("Access is denied. (os error 5)");
   EXPECT_EQ(start_error(request()), "the selected capture source no longer exists");
   EXPECT_EQ(launches_containing("d3d11screencapturesrc"), 0u) << "nothing was launched";
-  EXPECT_FALSE(engine_->active_config);
+  EXPECT_FALSE(config());
 }
 
 TEST_F(Engine, WithoutTheRuntimeTheStartGivesTheLoadFailure) {
@@ -225,7 +229,7 @@ TEST_F(Engine, AFailedExclusionProbeDropsSystemAudioAndSaysSoOnce) {
   auto started = start_broadcast(*engine_, start, 4242);
   ASSERT_TRUE(started) << started.error();
   EXPECT_FALSE(started->system_audio_active);
-  EXPECT_FALSE(engine_->active_config->system_audio);
+  EXPECT_FALSE(config()->system_audio);
   EXPECT_EQ(launches_containing("wasapi2src low-latency=true device=\"{mic}\" ! queue ! audioconvert"), 1u);
   machine_.time += 2s;
   frames(60);
@@ -251,31 +255,31 @@ TEST_F(Engine, ALaunchErrorHidesTheEndpointAndTheKey) {
   script({{"d3d11screencapturesrc", Outcome::parse_error,
            "could not reach https://live.example.com/whip/key_0123456789 (key key_0123456789)"}});
   EXPECT_EQ(start_error(request()), "could not reach [redacted-whip-endpoint] (key [redacted])");
-  EXPECT_FALSE(engine_->active_config);
-  EXPECT_EQ(engine_->pipeline, nullptr);
+  EXPECT_FALSE(config());
+  EXPECT_EQ(pipeline(), nullptr);
 }
 
 TEST_F(Engine, APipelineThatCannotBeCountedOrRefusesToPlayIsReleased) {
   script({{"d3d11screencapturesrc", Outcome::refuses_playing}});
   EXPECT_EQ(start_error(request()), "GStreamer could not start the capture pipeline");
-  EXPECT_EQ(engine_->telemetry, nullptr);
+  EXPECT_FALSE(engine_->running);
   script({{"d3d11screencapturesrc", Outcome::nameless}});
   EXPECT_EQ(start_error(request()), "media telemetry element raw_telemetry was not created");
-  EXPECT_EQ(engine_->pipeline, nullptr);  // and the fixture sees pipeline and bus released
+  EXPECT_EQ(pipeline(), nullptr);  // and the fixture sees pipeline and bus released
 }
 
 TEST_F(Engine, ThePipelineIsStoppedBeforeItsCountersGoAndNeverReplacedWhileItRuns) {
   ASSERT_EQ(start_error(request()), "(started)");
-  GstElement* running = engine_->pipeline;
-  auto again = start_pipeline(*engine_, *engine_->active_config, 4242, engine_->usable_encoders.front());
+  GstElement* running = pipeline();
+  auto again = start_pipeline(*engine_, *config(), 4242, engine_->usable_encoders.front());
   ASSERT_FALSE(again);
   EXPECT_EQ(again.error(), "a media pipeline is already running");
-  EXPECT_EQ(engine_->pipeline, running);
+  EXPECT_EQ(pipeline(), running);
   EXPECT_EQ(launches_containing("d3d11screencapturesrc"), 1u);
   // Stopping hands the counters one last frame per handler (the sanitizers see a write into freed counters).
   stop_broadcast(*engine_);
   EXPECT_EQ(gst_->frames_while_stopping, 2);
-  EXPECT_EQ(engine_->telemetry, nullptr);
+  EXPECT_FALSE(engine_->running);
 }
 
 // ---- statistics ----
@@ -354,8 +358,8 @@ TEST_F(Engine, ACaptureWithoutFramesSwitchesTheCaptureApiAfterTwelveSeconds) {
   ASSERT_TRUE(std::holds_alternative<BroadcastFailed>(event));
   EXPECT_EQ(std::get<BroadcastFailed>(event).message,
             "the media device failed and no fallback encoder recovered it: video encoder produced no frames");
-  EXPECT_FALSE(engine_->active_config);
-  EXPECT_EQ(engine_->pipeline, nullptr);
+  EXPECT_FALSE(config());
+  EXPECT_EQ(pipeline(), nullptr);
 }
 
 TEST_F(Engine, AnErrorBeforeTheFirstFrameSwitchesTheCaptureApiAtOnce) {
@@ -412,8 +416,8 @@ TEST_F(EngineWithFrames, EndOfStreamEndsTheBroadcast) {
   start();
   const auto event = next_event(1s);
   EXPECT_TRUE(std::holds_alternative<BroadcastEnded>(event));
-  EXPECT_FALSE(engine_->active_config);
-  EXPECT_EQ(engine_->pipeline, nullptr);
+  EXPECT_FALSE(config());
+  EXPECT_EQ(pipeline(), nullptr);
   EXPECT_EQ(engine_->recovery_reason, "none");
 }
 
@@ -433,7 +437,7 @@ TEST_F(EngineWithFrames, NetworkErrorsReconnectThreeTimesThenEndTheBroadcast) {
   EXPECT_EQ(std::get<BroadcastFailed>(event).message,
             "the WHIP transport could not reconnect: Signalling error: connection reset");
   EXPECT_EQ(engine_->whip_reconnects, 0u);
-  EXPECT_FALSE(engine_->active_config);
+  EXPECT_FALSE(config());
 }
 
 TEST_F(EngineWithFrames, CredentialWordsEndANetworkFailureAtOnce) {
@@ -483,7 +487,7 @@ TEST_F(EngineWithFrames, AnAudioErrorWithTheExclusionDropsSystemAudio) {
   ASSERT_TRUE(std::holds_alternative<protocol::BroadcastRecovery>(event));
   EXPECT_EQ(std::get<protocol::BroadcastRecovery>(event),
             (protocol::BroadcastRecovery{"system-audio", "loopback-unavailable", true}));
-  EXPECT_FALSE(engine_->active_config->system_audio);
+  EXPECT_FALSE(config()->system_audio);
   EXPECT_EQ(engine_->recovery_reason, "system-audio-unavailable");
   EXPECT_EQ(gst_->launched.back().find("wasapi2src"), std::string::npos) << "restarted without audio";
 }
@@ -551,7 +555,7 @@ TEST_F(EngineFailingOver, ADeviceFailureMovesToALaterEncoderAtTheSoftwareLimits)
   EXPECT_EQ(std::get<protocol::BroadcastRecovery>(event),
             (protocol::BroadcastRecovery{"video-encoder", "x264enc", true}));
   EXPECT_EQ(engine_->active_encoder, "x264enc");
-  const BroadcastConfig& now = *engine_->active_config;
+  const BroadcastConfig& now = *config();
   EXPECT_EQ(now.profile_id, "compat");
   EXPECT_EQ(std::tie(now.width, now.height, now.frame_rate, now.video_bitrate_kbps, now.audio_bitrate_kbps),
             std::make_tuple(960u, 540u, 30u, 1300u, 96u));
@@ -563,8 +567,8 @@ TEST_F(EngineFailingOver, AConfigurationAtTheSoftwareLimitsIsKept) {
   at_limits.video_bitrate_kbps = 2500;
   at_limits.profile_id = "balanced";
   ASSERT_TRUE(std::holds_alternative<protocol::BroadcastRecovery>(fail_over_to_software(at_limits)));
-  EXPECT_EQ(engine_->active_config->profile_id, "balanced");
-  EXPECT_EQ(engine_->active_config->video_bitrate_kbps, 2500u);
+  EXPECT_EQ(config()->profile_id, "balanced");
+  EXPECT_EQ(config()->video_bitrate_kbps, 2500u);
 }
 
 TEST_F(EngineFailingOver, ACapabilityReportLeavesTheBroadcastWithTheEncoderARecoveryChose) {
@@ -581,12 +585,36 @@ TEST_F(EngineFailingOver, ACapabilityReportLeavesTheBroadcastWithTheEncoderAReco
       << "x264enc runs in quality mode";
 }
 
+TEST_F(EngineFailingOver, MissingFramesWhoseCaptureSwitchFailsMoveToTheNextEncoderOnTheFirstApi) {
+  engine_->usable_encoders = {{"nvd3d11h264enc", "hardware", "1080p60", "constrained-vbr"},
+                              {"x264enc", "software", "540p30", "constrained-vbr"}};
+  engine_->probed = true;
+  gst_->rules = {{"capture-api=wgc", Outcome::parse_error, "no wgc here"}, {"d3d11screencapturesrc", Outcome::silent}};
+  ASSERT_EQ(start_error(request()), "(started)");  // and no frame ever comes
+  SupervisionEvent event;
+  do {
+    machine_.time += 100ms;
+    event = next_event();
+  } while (std::holds_alternative<protocol::BroadcastStats>(event));
+  ASSERT_TRUE(std::holds_alternative<protocol::BroadcastRecovery>(event));
+  EXPECT_EQ(std::get<protocol::BroadcastRecovery>(event),
+            (protocol::BroadcastRecovery{"video-encoder", "x264enc", true}));
+  EXPECT_EQ(launches_containing("capture-api=wgc"), 1u);
+  EXPECT_EQ(engine_->capture_api, "dxgi");
+  EXPECT_TRUE(engine_->capture_fallback_used);
+  const std::string& running = gst_->launched.back();
+  EXPECT_NE(running.find("capture-api=dxgi"), std::string::npos);
+  EXPECT_NE(running.find("x264enc"), std::string::npos);
+  ASSERT_NE(config(), nullptr);
+  EXPECT_EQ(config()->capture_source_id, "monitor:65537");
+}
+
 TEST_F(EngineWithFrames, StopAndStartAgainReuseOnlyTheProbedEncoders) {
   start();
   const auto launched = gst_->launched.size();
   stop_broadcast(*engine_);
-  EXPECT_FALSE(engine_->active_config);
-  EXPECT_EQ(engine_->pipeline, nullptr);
+  EXPECT_FALSE(config());
+  EXPECT_EQ(pipeline(), nullptr);
   stop_broadcast(*engine_);  // stopping while idle does nothing
   start();
   EXPECT_EQ(gst_->launched.size(), launched + 1) << "no probe the second time";
@@ -631,7 +659,7 @@ TEST_F(EngineUpdates, TheSameSizeChangesBitRatesLive) {
             (std::vector<std::string>{"set video_encoder.bitrate=4500", "set video_encoder.max-bitrate=4500",
                                       "set video_encoder.vbv-buffer-size=2250", "set whip.max-bitrate=4500000",
                                       "set audio_encoder.bitrate=128000"}));
-  EXPECT_EQ(engine_->active_config->video_bitrate_kbps, 4500u);
+  EXPECT_EQ(config()->video_bitrate_kbps, 4500u);
   EXPECT_EQ(launches_containing("d3d11screencapturesrc"), 1u) << "no rebuild";
 }
 
@@ -640,7 +668,7 @@ TEST_F(EngineUpdates, ConstantBitRateEncodersOnlyGetTheirBitrate) {
   ASSERT_TRUE(update_broadcast_profile(*engine_, update(1920, 1080, 60, 4500)).encoder);
   EXPECT_EQ(property_sets(),
             (std::vector<std::string>{"set video_encoder.bitrate=4500", "set whip.max-bitrate=4500000"}));
-  EXPECT_EQ(engine_->active_config->frame_rate, 60u) << "recorded for the next rebuild; the pipeline keeps 30";
+  EXPECT_EQ(config()->frame_rate, 60u) << "recorded for the next rebuild; the pipeline keeps 30";
 }
 
 TEST_F(EngineUpdates, ANewSizeRebuildsAndFallsBackToThePreviousConfiguration) {
@@ -651,15 +679,15 @@ TEST_F(EngineUpdates, ANewSizeRebuildsAndFallsBackToThePreviousConfiguration) {
   auto updated = rolled_back.encoder;
   ASSERT_FALSE(updated);
   EXPECT_EQ(updated.error(), "could not apply the broadcast profile: no element \"d3d11convert\"");
-  ASSERT_TRUE(engine_->active_config);
-  EXPECT_EQ(engine_->active_config->width, 1920u) << "the previous configuration runs again";
-  EXPECT_NE(engine_->pipeline, nullptr);
+  ASSERT_TRUE(config());
+  EXPECT_EQ(config()->width, 1920u) << "the previous configuration runs again";
+  EXPECT_NE(pipeline(), nullptr);
 
   script({{"d3d11screencapturesrc", Outcome::parse_error, "everything is broken"}});
   updated = update_broadcast_profile(*engine_, update(1280, 720, 30, 3000)).encoder;
   ASSERT_FALSE(updated);
   EXPECT_EQ(updated.error(), "could not apply the broadcast profile: everything is broken");
-  EXPECT_FALSE(engine_->active_config) << "neither configuration could start";
+  EXPECT_FALSE(config()) << "neither configuration could start";
   EXPECT_EQ(update_broadcast_profile(*engine_, update(1920, 1080, 30, 3000)).encoder.error(), "no broadcast is active");
 }
 
@@ -671,8 +699,8 @@ TEST_F(EngineUpdates, ARebuildWhoseRollbackFailsTooReportsTheFirstErrorAndTheLos
   ASSERT_FALSE(updated.encoder);
   EXPECT_EQ(updated.encoder.error(), "could not apply the broadcast profile: the new size failed");
   EXPECT_TRUE(updated.broadcast_lost);
-  EXPECT_FALSE(engine_->active_config);
-  EXPECT_EQ(engine_->pipeline, nullptr);
+  EXPECT_FALSE(config());
+  EXPECT_EQ(pipeline(), nullptr);
   EXPECT_FALSE(update_broadcast_profile(*engine_, update(1280, 720, 30, 3000)).broadcast_lost)
       << "nothing more to lose";
 }
@@ -692,7 +720,7 @@ TEST_F(EngineUpdates, ANewSizeThatStartsReplacesTheConfiguration) {
   start_hardware("constrained-vbr", false);
   auto updated = update_broadcast_profile(*engine_, update(1280, 720, 60, 3000)).encoder;
   ASSERT_TRUE(updated) << updated.error();
-  EXPECT_EQ(engine_->active_config->width, 1280u);
+  EXPECT_EQ(config()->width, 1280u);
   EXPECT_EQ(launches_containing("width=1280,height=720,framerate=60/1"), 1u);
 }
 
@@ -711,12 +739,14 @@ TEST_F(EngineUpdates, AMissingElementStopsTheLiveChangeAtThatProperty) {
   engine_->usable_encoders = {{"x264enc", "software", "540p30", "constrained-vbr"}};
   engine_->probed = true;
   ASSERT_EQ(start_error(request()), "(started)");  // a pipeline without audio
-  engine_->active_config->system_audio = true;     // a configuration claiming audio the pipeline lacks
+  BroadcastConfig claiming = *config();  // a configuration claiming audio the pipeline lacks
+  claiming.system_audio = true;
+  engine_->running->adopt_live_change(claiming);
   auto updated =
       update_broadcast_profile(*engine_, protocol::UpdateBroadcastProfile{"compat", 960, 540, 30, 1000, 64}).encoder;
   ASSERT_FALSE(updated);
   EXPECT_EQ(updated.error(), "media element audio_encoder is unavailable");
-  EXPECT_EQ(engine_->active_config->video_bitrate_kbps, 1300u) << "the configuration is unchanged";
+  EXPECT_EQ(config()->video_bitrate_kbps, 1300u) << "the configuration is unchanged";
 }
 
 }  // namespace

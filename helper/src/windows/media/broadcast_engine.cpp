@@ -16,11 +16,6 @@ namespace corvane::helper {
 
 namespace {
 
-using std::chrono::seconds;
-
-constexpr seconds kStatisticsInterval{2};
-constexpr seconds kMissingFramesWindow{12};
-constexpr std::uint64_t kTeardownWaitNs = 2 * kGstSecond;
 constexpr std::uint32_t kAppAudioExclusionBuild = 20348;
 constexpr std::uint32_t kMaxWhipReconnects = 3;
 
@@ -73,16 +68,15 @@ bool is_audio_failure(std::string_view lowered) {
 
 bool is_capture_api(std::string_view api) { return api == "dxgi" || api == "wgc"; }
 
-// Switches the capture API once and restarts with it; on failure the previous API is restored.
-std::optional<SupervisionEvent> try_capture_fallback(BroadcastEngine& engine) {
+// Switches the capture API once and restarts `config` with it; on failure the previous API is restored
+// and nothing runs.
+std::optional<SupervisionEvent> try_capture_fallback(BroadcastEngine& engine, const BroadcastConfig& config) {
   engine.capture_fallback_used = true;
-  teardown_pipeline(engine);
+  engine.running.reset();
   const std::string previous = engine.capture_api;
   engine.capture_api = previous == "dxgi" ? "wgc" : "dxgi";
   if (const UsableEncoder* entry = usable_named(engine, engine.active_encoder)) {
-    const BroadcastConfig config = *engine.active_config;
     if (start_pipeline(engine, config, engine.client_process_id, *entry)) {
-      engine.active_config = config;
       engine.recovery_reason = recovery_reason::screen_capture_fallback;
       return recovered("screen-capture", engine.capture_api);
     }
@@ -91,16 +85,64 @@ std::optional<SupervisionEvent> try_capture_fallback(BroadcastEngine& engine) {
   return std::nullopt;
 }
 
-std::uint64_t saturating_delta(std::uint64_t now, std::uint64_t before) { return now > before ? now - before : 0; }
+// Repairs a broadcast of `config` whose pipeline failed with `message` and is gone: system audio is
+// dropped after an audio failure, the WHIP transport reconnects after a network one (three times at
+// most), and a device failure moves to the later encoders of the usable list. Nothing runs after a
+// failed repair.
+SupervisionEvent repair_broadcast(BroadcastEngine& engine, BroadcastConfig config, const std::string& message) {
+  const std::size_t index = usable_index(engine, engine.active_encoder).value_or(0);
+  // The class is read from the text as the media framework wrote it; only what is sent is redacted
+  // (an error may quote the endpoint, and a key may happen to contain a class word).
+  const std::string shown = redact_broadcast_secrets(config, message);
+  const std::string lowered = ascii_lower(message);
 
-std::uint64_t to_u64(double value) {
-  if (!(value > 0)) {
-    return 0;
+  if (is_audio_failure(lowered)) {
+    if (config.system_audio && config.exclude_app_audio && index < engine.usable_encoders.size()) {
+      config.system_audio = false;
+      const UsableEncoder entry = engine.usable_encoders[index];
+      if (start_pipeline(engine, config, engine.client_process_id, entry)) {
+        engine.recovery_reason = recovery_reason::system_audio_unavailable;
+        return recovered("system-audio", "loopback-unavailable");
+      }
+    }
+    return failed("system audio capture failed and could not recover: " + shown);
   }
-  if (value >= 18446744073709551615.0) {
-    return std::numeric_limits<std::uint64_t>::max();
+
+  if (is_network_failure(lowered)) {
+    if (contains_any(lowered, {"404", "not found", "410", "gone", "unauthorized", "403"})) {
+      engine.whip_reconnects = 0;
+      return failed("the WHIP credentials are no longer valid; start the broadcast again: " + shown);
+    }
+    if (index < engine.usable_encoders.size() && engine.whip_reconnects < kMaxWhipReconnects) {
+      const UsableEncoder entry = engine.usable_encoders[index];
+      if (start_pipeline(engine, config, engine.client_process_id, entry)) {
+        ++engine.whip_reconnects;
+        engine.recovery_reason = recovery_reason::bandwidth;
+        return recovered("network", "whip");
+      }
+    }
+    engine.whip_reconnects = 0;
+    return failed("the WHIP transport could not reconnect: " + shown);
   }
-  return static_cast<std::uint64_t>(value);
+
+  // A device failure: later encoders of the usable list, in order.
+  for (std::size_t next = index + 1; next < engine.usable_encoders.size(); ++next) {
+    const UsableEncoder entry = engine.usable_encoders[next];
+    if (entry.kind == kSoftwareEncoder && (config.width > 960 || config.frame_rate > 30)) {
+      config.profile_id = "compat";
+      config.width = 960;
+      config.height = 540;
+      config.frame_rate = 30;
+      config.video_bitrate_kbps = 1300;
+      config.audio_bitrate_kbps = 96;
+    }
+    engine.active_encoder = entry.name;
+    if (start_pipeline(engine, config, engine.client_process_id, entry)) {
+      engine.recovery_reason = recovery_reason::device;
+      return recovered("video-encoder", entry.name);
+    }
+  }
+  return failed("the media device failed and no fallback encoder recovered it: " + shown);
 }
 
 // No control character (U+0000-U+001F, U+007F-U+009F) and at most 2048 bytes.
@@ -120,15 +162,9 @@ bool microphone_id_acceptable(std::string_view id) {
 
 }  // namespace
 
-BroadcastEngine::~BroadcastEngine() { stop_broadcast(*this); }
-
-std::string redact_broadcast_secrets(const BroadcastConfig& config, std::string_view text) {
-  return redact_secrets(text, whip_endpoint(config.whip_url, config.stream_key), config.stream_key);
-}
-
 Status start_pipeline(BroadcastEngine& engine, const BroadcastConfig& config, std::uint32_t excluded_process_id,
                       const UsableEncoder& encoder) {
-  if (engine.pipeline != nullptr) {
+  if (engine.running) {
     return fail("a media pipeline is already running");
   }
   auto description = build_broadcast_description(config, engine.capture_api, excluded_process_id, encoder);
@@ -138,54 +174,12 @@ Status start_pipeline(BroadcastEngine& engine, const BroadcastConfig& config, st
   if (!engine.runtime.available()) {
     return fail("GStreamer is unavailable");
   }
-  const RuntimeSymbols& gst = *engine.runtime.symbols;
-  auto launched = launch_description(gst, *description);
+  auto launched = BroadcastPipeline::launch(*engine.runtime.symbols, *description, config, engine.machine);
   if (!launched) {
-    return fail(redact_broadcast_secrets(config, launched.error()));
+    return fail(launched.error());
   }
-  GstElement* pipeline = *launched;
-  GstBus* bus = gst.gst_element_get_bus(pipeline);
-  if (bus == nullptr) {
-    gst.gst_object_unref(pipeline);
-    return fail("GStreamer did not create a pipeline bus");
-  }
-  auto telemetry = std::make_unique<MediaTelemetry>();
-  if (auto attached = attach_telemetry(gst, pipeline, *telemetry); !attached) {
-    gst.gst_object_unref(bus);
-    gst.gst_object_unref(pipeline);
-    return fail(attached.error());
-  }
-  if (gst.gst_element_set_state(pipeline, kGstStatePlaying) == kGstStateChangeFailure) {
-    // Set to NULL and waited for before the counters go: a streaming thread may have started.
-    release_pipeline(gst, pipeline, bus, kTeardownWaitNs);
-    return fail("GStreamer could not start the capture pipeline");
-  }
-  const auto now = engine.machine.now();
-  engine.pipeline = pipeline;
-  engine.bus = bus;
-  engine.telemetry = std::move(telemetry);
-  engine.previous_counts = MediaTelemetryCounts{};
-  engine.pipeline_started = now;
-  engine.previous_sample_time = now;
-  engine.statistics_deadline = now + kStatisticsInterval;
-  engine.low_rate_samples = 0;
+  engine.running = std::move(*launched);
   return Done{};
-}
-
-void teardown_pipeline(BroadcastEngine& engine) {
-  if (engine.pipeline == nullptr) {
-    return;
-  }
-  if (engine.runtime.available()) {
-    release_pipeline(*engine.runtime.symbols, engine.pipeline, engine.bus, kTeardownWaitNs);
-  }
-  engine.pipeline = nullptr;
-  engine.bus = nullptr;
-  engine.telemetry.reset();  // only now: the pipeline's callbacks wrote into it
-  engine.previous_sample_time.reset();
-  engine.statistics_deadline.reset();
-  engine.pipeline_started.reset();
-  engine.low_rate_samples = 0;
 }
 
 Status validate_broadcast_config(const BroadcastConfig& config, std::string_view encoder_kind,
@@ -216,7 +210,7 @@ Status validate_broadcast_config(const BroadcastConfig& config, std::string_view
 
 Result<BroadcastStarted> start_broadcast(BroadcastEngine& engine, const protocol::StartBroadcast& request,
                                          std::uint32_t client_process_id) {
-  if (engine.pipeline != nullptr) {
+  if (engine.running) {
     return fail("a broadcast is already active");
   }
   const protocol::MediaCapabilities report = build_media_capabilities(engine);
@@ -297,23 +291,21 @@ Result<BroadcastStarted> start_broadcast(BroadcastEngine& engine, const protocol
   if (auto started = start_pipeline(engine, config, client_process_id, entry); !started) {
     return fail(started.error());
   }
-  engine.active_config = config;
   engine.whip_reconnects = 0;
   engine.recovery_reason = dropped_system_audio ? recovery_reason::system_audio_unavailable : recovery_reason::none;
   return BroadcastStarted{engine.active_encoder, config.system_audio};
 }
 
 void stop_broadcast(BroadcastEngine& engine) {
-  teardown_pipeline(engine);
-  engine.active_config.reset();
+  engine.running.reset();
   engine.recovery_reason = recovery_reason::none;
 }
 
 SupervisionEvent supervise_broadcast(BroadcastEngine& engine) {
-  if (engine.bus == nullptr || !engine.runtime.available()) {
+  if (!engine.running) {
     return {};
   }
-  const BusPoll poll = poll_bus(*engine.runtime.symbols, engine.bus);
+  const BusPoll poll = poll_bus(*engine.runtime.symbols, engine.running->bus());
   if (poll.event == BusEvent::eos) {
     stop_broadcast(engine);
     return BroadcastEnded{};
@@ -321,155 +313,62 @@ SupervisionEvent supervise_broadcast(BroadcastEngine& engine) {
   if (poll.event == BusEvent::error) {
     return handle_media_failure(engine, poll.error_text);
   }
-
-  const auto now = engine.machine.now();
-  if (!engine.statistics_deadline || now < *engine.statistics_deadline) {
+  std::optional<PipelineSample> sample = engine.running->sample(engine.machine.now());
+  if (!sample) {
     return {};
   }
-  engine.statistics_deadline = now + kStatisticsInterval;
-  if (!engine.previous_sample_time || !engine.telemetry) {
-    return {};
-  }
-  const MediaTelemetryCounts counts = engine.telemetry->snapshot();
-  const MediaTelemetryCounts& before = engine.previous_counts;
-  const double interval = std::max(0.001, std::chrono::duration<double>(now - *engine.previous_sample_time).count());
-  const std::uint64_t raw = saturating_delta(counts.raw_frames, before.raw_frames);
-  const std::uint64_t encoded = saturating_delta(counts.encoded_frames, before.encoded_frames);
-  const std::uint64_t bytes = saturating_delta(counts.encoded_bytes, before.encoded_bytes);
-  const double latency_sum = counts.latency_sum_ms - before.latency_sum_ms;
-  const std::uint64_t latency_samples = saturating_delta(counts.latency_samples, before.latency_samples);
-
-  protocol::BroadcastStats stats;
-  stats.frames_per_second = static_cast<double>(encoded) / interval;
-  stats.bitrate_bps = to_u64(static_cast<double>(bytes) * 8.0 / interval);
-  stats.average_latency_ms = latency_samples > 0 ? latency_sum / static_cast<double>(latency_samples) : 0.0;
-  stats.dropped_frames = raw > encoded ? raw - encoded : 0;
+  protocol::BroadcastStats& stats = sample->stats;
   stats.encoder = engine.active_encoder;
-  stats.profile_id = engine.active_config ? engine.active_config->profile_id : std::string();
   const UsableEncoder* active = usable_named(engine, engine.active_encoder);
   stats.encoder_kind = active != nullptr ? active->kind : std::string();
+  // Reported once, even by a sample that finds the frames missing.
   stats.recovery_reason = engine.recovery_reason;
   engine.recovery_reason = recovery_reason::none;
-  engine.previous_counts = counts;
-  engine.previous_sample_time = now;
-
-  if (stats.frames_per_second < 0.5) {
-    engine.low_rate_samples =
-        engine.low_rate_samples == 255 ? 255 : static_cast<std::uint8_t>(engine.low_rate_samples + 1);
-  } else {
-    engine.low_rate_samples = 0;
-  }
-  // The snapshot above already holds the total since the pipeline started.
-  if (counts.encoded_frames == 0 && engine.pipeline_started && now - *engine.pipeline_started >= kMissingFramesWindow &&
-      engine.low_rate_samples >= 2) {
-    engine.low_rate_samples = 0;
+  if (sample->frames_missing) {
     return handle_missing_frames(engine);
   }
-  return stats;
+  return std::move(stats);
 }
 
 SupervisionEvent handle_missing_frames(BroadcastEngine& engine) {
-  if (!engine.active_config) {
+  if (!engine.running) {
     stop_broadcast(engine);
     return failed("video capture produced no frames");
   }
-  if (!engine.capture_fallback_used && is_capture_api(engine.capture_api)) {
-    if (auto recovery = try_capture_fallback(engine)) {
-      return *recovery;
-    }
+  const std::string message = "video encoder produced no frames";
+  if (engine.capture_fallback_used || !is_capture_api(engine.capture_api)) {
+    return handle_media_failure(engine, message);
   }
-  return handle_media_failure(engine, "video encoder produced no frames");
+  const BroadcastConfig config = engine.running->config();
+  if (auto recovery = try_capture_fallback(engine, config)) {
+    return *recovery;
+  }
+  return repair_broadcast(engine, config, message);
 }
 
 SupervisionEvent handle_media_failure(BroadcastEngine& engine, const std::string& message) {
-  if (!engine.active_config) {
+  if (!engine.running) {
     stop_broadcast(engine);
     return failed(message);
   }
-  BroadcastConfig copy = *engine.active_config;
-  const std::size_t index = usable_index(engine, engine.active_encoder).value_or(0);
-  // The class is read from the text as the media framework wrote it; only what is sent is redacted
-  // (an error may quote the endpoint, and a key may happen to contain a class word).
-  const std::string shown = redact_broadcast_secrets(copy, message);
-  const std::string lowered = ascii_lower(message);
-  const bool network = is_network_failure(lowered);
-  const bool audio = is_audio_failure(lowered);
-  const bool counters_present = engine.telemetry != nullptr;
-  bool frame_seen = false;
-  if (counters_present) {
-    const MediaTelemetryCounts counts = engine.telemetry->snapshot();
-    frame_seen = counts.raw_frames > 0 || counts.encoded_frames > 0;
-  }
-  teardown_pipeline(engine);
-
+  const BroadcastConfig config = engine.running->config();
+  const MediaTelemetryCounts counts = engine.running->counts();
+  engine.running.reset();
   // Nothing was ever captured: the capture API is the first suspect, whatever the message says.
-  if (counters_present && !frame_seen && !engine.capture_fallback_used && is_capture_api(engine.capture_api)) {
-    if (auto recovery = try_capture_fallback(engine)) {
+  const bool frame_seen = counts.raw_frames > 0 || counts.encoded_frames > 0;
+  if (!frame_seen && !engine.capture_fallback_used && is_capture_api(engine.capture_api)) {
+    if (auto recovery = try_capture_fallback(engine, config)) {
       return *recovery;
     }
   }
-
-  if (audio) {
-    if (copy.system_audio && copy.exclude_app_audio && index < engine.usable_encoders.size()) {
-      copy.system_audio = false;
-      const UsableEncoder entry = engine.usable_encoders[index];
-      if (start_pipeline(engine, copy, engine.client_process_id, entry)) {
-        engine.active_config = copy;
-        engine.recovery_reason = recovery_reason::system_audio_unavailable;
-        return recovered("system-audio", "loopback-unavailable");
-      }
-    }
-    engine.active_config.reset();
-    return failed("system audio capture failed and could not recover: " + shown);
-  }
-
-  if (network) {
-    if (contains_any(lowered, {"404", "not found", "410", "gone", "unauthorized", "403"})) {
-      engine.active_config.reset();
-      engine.whip_reconnects = 0;
-      return failed("the WHIP credentials are no longer valid; start the broadcast again: " + shown);
-    }
-    if (index < engine.usable_encoders.size() && engine.whip_reconnects < kMaxWhipReconnects) {
-      const UsableEncoder entry = engine.usable_encoders[index];
-      if (start_pipeline(engine, copy, engine.client_process_id, entry)) {
-        ++engine.whip_reconnects;
-        engine.active_config = copy;
-        engine.recovery_reason = recovery_reason::bandwidth;
-        return recovered("network", "whip");
-      }
-    }
-    engine.active_config.reset();
-    engine.whip_reconnects = 0;
-    return failed("the WHIP transport could not reconnect: " + shown);
-  }
-
-  // A device failure: later encoders of the usable list, in order.
-  for (std::size_t next = index + 1; next < engine.usable_encoders.size(); ++next) {
-    const UsableEncoder entry = engine.usable_encoders[next];
-    if (entry.kind == kSoftwareEncoder && (copy.width > 960 || copy.frame_rate > 30)) {
-      copy.profile_id = "compat";
-      copy.width = 960;
-      copy.height = 540;
-      copy.frame_rate = 30;
-      copy.video_bitrate_kbps = 1300;
-      copy.audio_bitrate_kbps = 96;
-    }
-    engine.active_encoder = entry.name;
-    if (start_pipeline(engine, copy, engine.client_process_id, entry)) {
-      engine.active_config = copy;
-      engine.recovery_reason = recovery_reason::device;
-      return recovered("video-encoder", entry.name);
-    }
-  }
-  engine.active_config.reset();
-  return failed("the media device failed and no fallback encoder recovered it: " + shown);
+  return repair_broadcast(engine, config, message);
 }
 
 ProfileUpdate update_broadcast_profile(BroadcastEngine& engine, const protocol::UpdateBroadcastProfile& request) {
-  if (!engine.active_config) {
+  if (!engine.running) {
     return {fail("no broadcast is active")};
   }
-  const BroadcastConfig previous = *engine.active_config;
+  const BroadcastConfig previous = engine.running->config();
   BroadcastConfig updated = previous;
   updated.profile_id = request.profile_id;
   updated.width = request.width;
@@ -492,13 +391,7 @@ ProfileUpdate update_broadcast_profile(BroadcastEngine& engine, const protocol::
   const UsableEncoder entry = *found;
 
   if (updated.width == previous.width && updated.height == previous.height) {
-    if (engine.pipeline == nullptr) {
-      return {fail("the active media pipeline is unavailable")};
-    }
-    if (!engine.runtime.available()) {
-      return {fail("GStreamer is unavailable")};
-    }
-    const RuntimeSymbols& gst = *engine.runtime.symbols;
+    const RuntimeSymbols& gst = *engine.runtime.symbols;  // loaded: a pipeline runs
     const std::string video_kbps = std::to_string(updated.video_bitrate_kbps);
     std::vector<std::array<std::string, 3>> changes = {{"video_encoder", "bitrate", video_kbps}};
     if (uses_quality_mode(entry.rate_control)) {
@@ -512,26 +405,24 @@ ProfileUpdate update_broadcast_profile(BroadcastEngine& engine, const protocol::
       changes.push_back({"audio_encoder", "bitrate", std::to_string(bits_per_second(updated.audio_bitrate_kbps))});
     }
     for (const auto& [element, property, value] : changes) {
-      if (auto set = set_element_property(gst, engine.pipeline, element, property, value); !set) {
+      if (auto set = set_element_property(gst, engine.running->element(), element, property, value); !set) {
         return {fail(set.error())};
       }
     }
     engine.recovery_reason = recovery_reason::none;
-    engine.active_config = updated;
+    engine.running->adopt_live_change(updated);
     return {engine.active_encoder};
   }
 
-  teardown_pipeline(engine);
+  engine.running.reset();
   auto started = start_pipeline(engine, updated, engine.client_process_id, entry);
   if (started) {
-    engine.active_config = updated;
     return {engine.active_encoder};
   }
   std::string error = "could not apply the broadcast profile: " + started.error();
   if (start_pipeline(engine, previous, engine.client_process_id, entry)) {
     return {fail(std::move(error))};
   }
-  engine.active_config.reset();
   return {fail(std::move(error)), true};
 }
 

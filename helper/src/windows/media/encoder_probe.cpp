@@ -36,24 +36,6 @@ std::string probe_conversion(const RuntimeSymbols& gst, std::string_view element
   return "videoconvert ! video/x-raw,format=NV12" + size;
 }
 
-// A launched probe pipeline with its bus; released (set to NULL, waited for, unreferenced) at the end.
-class ProbePipeline {
- public:
-  ProbePipeline(const RuntimeSymbols& gst, GstElement* pipeline)
-      : gst_(gst), pipeline_(pipeline), bus_(gst.gst_element_get_bus(pipeline)) {}
-  ProbePipeline(const ProbePipeline&) = delete;
-  ProbePipeline& operator=(const ProbePipeline&) = delete;
-  ~ProbePipeline() { release_pipeline(gst_, pipeline_, bus_, kGstSecond); }
-
-  GstElement* pipeline() const { return pipeline_; }
-  GstBus* bus() const { return bus_; }
-
- private:
-  const RuntimeSymbols& gst_;
-  GstElement* pipeline_;
-  GstBus* bus_;
-};
-
 std::string join(const std::vector<std::string>& entries, std::string_view separator) {
   std::string text;
   for (const auto& entry : entries) {
@@ -92,11 +74,11 @@ Status probe_encoder(const RuntimeSymbols& gst, MediaMachine& machine, std::stri
   if (!launched) {
     return fail(launched.error());
   }
-  const ProbePipeline probe(gst, *launched);
+  const LaunchedPipeline probe(gst, *launched, kGstSecond);
   if (probe.bus() == nullptr) {
     return fail("encoder probe did not create a pipeline bus");
   }
-  if (gst.gst_element_set_state(probe.pipeline(), kGstStatePlaying) == kGstStateChangeFailure) {
+  if (gst.gst_element_set_state(probe.element(), kGstStatePlaying) == kGstStateChangeFailure) {
     return fail("encoder probe could not enter PLAYING");
   }
   const auto deadline = machine.now() + kEncoderProbeBudget;
@@ -170,11 +152,11 @@ Status probe_system_audio(const RuntimeSymbols& gst, MediaMachine& machine, bool
   if (!launched) {
     return fail(launched.error());
   }
-  const ProbePipeline probe(gst, *launched);
+  const LaunchedPipeline probe(gst, *launched, kGstSecond);
   if (probe.bus() == nullptr) {
     return fail("system audio probe did not create a pipeline bus");
   }
-  if (gst.gst_element_set_state(probe.pipeline(), kGstStatePlaying) == kGstStateChangeFailure) {
+  if (gst.gst_element_set_state(probe.element(), kGstStatePlaying) == kGstStateChangeFailure) {
     return fail("system audio probe could not enter PLAYING");
   }
   const auto start = machine.now();
@@ -189,7 +171,7 @@ Status probe_system_audio(const RuntimeSymbols& gst, MediaMachine& machine, bool
     }
     int state = 0;
     int pending = 0;
-    if (gst.gst_element_get_state(probe.pipeline(), &state, &pending, 0) == kGstStateChangeFailure) {
+    if (gst.gst_element_get_state(probe.element(), &state, &pending, 0) == kGstStateChangeFailure) {
       return fail("system audio source failed during startup");
     }
     const auto now = machine.now();

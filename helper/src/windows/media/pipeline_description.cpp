@@ -273,4 +273,8 @@ std::string redact_secrets(std::string_view text, std::string_view endpoint, std
   return out;
 }
 
+std::string redact_broadcast_secrets(const BroadcastConfig& config, std::string_view text) {
+  return redact_secrets(text, whip_endpoint(config.whip_url, config.stream_key), config.stream_key);
+}
+
 }  // namespace corvane::helper

@@ -8,7 +8,7 @@
 #include <string_view>
 
 #include "common/result.h"
-#include "windows/media/broadcast_engine.h"
+#include "windows/media/broadcast_config.h"
 
 namespace corvane::helper {
 
@@ -56,5 +56,8 @@ Result<std::string> build_broadcast_description(const BroadcastConfig& config, s
 // occurrence of `stream_key` in what remains of the original text by "[redacted]" (the inserted markers
 // are never rewritten). An empty endpoint or key replaces nothing.
 std::string redact_secrets(std::string_view text, std::string_view endpoint, std::string_view stream_key);
+
+// `text` as it may leave the helper: every occurrence of the broadcast's WHIP endpoint and stream key hidden.
+std::string redact_broadcast_secrets(const BroadcastConfig& config, std::string_view text);
 
 }  // namespace corvane::helper

@@ -13,8 +13,8 @@
 
 namespace corvane::helper {
 
-// Builds a pipeline from a gst-launch description. The caller owns the returned element and releases
-// it with release_pipeline (or gst_object_unref). Fails with GStreamer's text when the description
+// Builds a pipeline from a gst-launch description. The caller owns the returned element and hands it
+// to a LaunchedPipeline (or releases it with release_pipeline). Fails with GStreamer's text when the description
 // does not parse completely: a pipeline that GStreamer returns together with an error is a partial
 // one (an element, property or link of the description is missing), so it is released, never run.
 Result<GstElement*> launch_description(const RuntimeSymbols& gst, std::string_view text);
@@ -46,6 +46,26 @@ BusPoll poll_bus(const RuntimeSymbols& gst, GstBus* bus);
 // Stops the pipeline (state NULL, waiting at most `wait_ns` for the change), then releases the bus
 // (when there is one) and the pipeline.
 void release_pipeline(const RuntimeSymbols& gst, GstElement* pipeline, GstBus* bus, std::uint64_t wait_ns);
+
+// A launched pipeline and its bus (null when GStreamer gave none), released together at the end with
+// release_pipeline, waiting at most `release_wait_ns` for the stop.
+class LaunchedPipeline {
+ public:
+  LaunchedPipeline(const RuntimeSymbols& gst, GstElement* pipeline, std::uint64_t release_wait_ns)
+      : gst_(gst), pipeline_(pipeline), bus_(gst.gst_element_get_bus(pipeline)), release_wait_ns_(release_wait_ns) {}
+  LaunchedPipeline(const LaunchedPipeline&) = delete;
+  LaunchedPipeline& operator=(const LaunchedPipeline&) = delete;
+  ~LaunchedPipeline() { release_pipeline(gst_, pipeline_, bus_, release_wait_ns_); }
+
+  GstElement* element() const { return pipeline_; }
+  GstBus* bus() const { return bus_; }
+
+ private:
+  const RuntimeSymbols& gst_;
+  GstElement* pipeline_;
+  GstBus* bus_;
+  std::uint64_t release_wait_ns_;
+};
 
 // "GStreamer 1.22.0" or the like.
 std::string runtime_version(const RuntimeSymbols& gst);
