@@ -306,6 +306,7 @@ TEST_F(Engine, StatisticsEveryTwoSecondsFromTheCounters) {
   const auto next = supervise_broadcast(*engine_);
   ASSERT_TRUE(std::holds_alternative<protocol::BroadcastStats>(next));
   EXPECT_DOUBLE_EQ(std::get<protocol::BroadcastStats>(next).frames_per_second, 20.0) << "over the last 2 s only";
+  EXPECT_EQ(std::get<protocol::BroadcastStats>(next).dropped_frames, 0u) << "every raw frame was encoded";
 }
 
 TEST_F(Engine, StatisticsWithoutEncodedFramesReportZerosAndTheRawFramesAsDropped) {
@@ -360,6 +361,27 @@ TEST_F(Engine, ACaptureWithoutFramesSwitchesTheCaptureApiAfterTwelveSeconds) {
             "the media device failed and no fallback encoder recovered it: video encoder produced no frames");
   EXPECT_FALSE(config());
   EXPECT_EQ(pipeline(), nullptr);
+}
+
+TEST_F(Engine, OneLateSlowSampleIsNotYetMissingFrames) {
+  ASSERT_EQ(start_error(request()), "(started)");
+  machine_.time += 13s;  // supervision looks for the first time past the window
+  const auto first = supervise_broadcast(*engine_);
+  ASSERT_TRUE(std::holds_alternative<protocol::BroadcastStats>(first)) << "one slow sample is not yet a pattern";
+  machine_.time += 2s;
+  const auto second = supervise_broadcast(*engine_);
+  ASSERT_TRUE(std::holds_alternative<protocol::BroadcastRecovery>(second));
+  EXPECT_EQ(std::get<protocol::BroadcastRecovery>(second).component, "screen-capture");
+}
+
+TEST_F(Engine, ARawFrameAloneShowsTheCaptureWorks) {
+  script({{"capture-api=dxgi", Outcome::error, "Connection to the server was lost", "", 1}});
+  ASSERT_EQ(start_error(request()), "(started)");
+  gst_->frames("raw_telemetry", 1);  // captured, never encoded
+  const auto event = next_event(1s);
+  ASSERT_TRUE(std::holds_alternative<protocol::BroadcastRecovery>(event));
+  EXPECT_EQ(std::get<protocol::BroadcastRecovery>(event), (protocol::BroadcastRecovery{"network", "whip", true}));
+  EXPECT_FALSE(engine_->capture_fallback_used);
 }
 
 TEST_F(Engine, AnErrorBeforeTheFirstFrameSwitchesTheCaptureApiAtOnce) {
