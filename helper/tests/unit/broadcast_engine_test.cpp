@@ -584,6 +584,17 @@ TEST_F(EngineFailingOver, ADeviceFailureMovesToALaterEncoderAtTheSoftwareLimits)
   EXPECT_EQ(engine_->recovery_reason, "device");
 }
 
+TEST_F(EngineFailingOver, EitherTheSizeOrTheRateBeyondTheSoftwareLimitsFallsBackToCompat) {
+  auto wide = request();  // wider than 960 at 30 frames/s
+  wide.width = 1280;
+  wide.height = 720;
+  wide.video_bitrate_kbps = 2500;
+  wide.profile_id = "balanced";
+  ASSERT_TRUE(std::holds_alternative<protocol::BroadcastRecovery>(fail_over_to_software(wide)));
+  EXPECT_EQ(config()->profile_id, "compat");
+  EXPECT_EQ(config()->width, 960u);
+}
+
 TEST_F(EngineFailingOver, AConfigurationAtTheSoftwareLimitsIsKept) {
   auto at_limits = request();  // 960 × 540 at 30
   at_limits.video_bitrate_kbps = 2500;
