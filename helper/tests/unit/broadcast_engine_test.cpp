@@ -772,7 +772,7 @@ TEST_F(EngineUpdates, AMissingElementStopsTheLiveChangeAtThatProperty) {
   engine_->usable_encoders = {{"x264enc", "software", "540p30", "constrained-vbr"}};
   engine_->probed = true;
   ASSERT_EQ(start_error(request()), "(started)");  // a pipeline without audio
-  BroadcastConfig claiming = *config();  // a configuration claiming audio the pipeline lacks
+  BroadcastConfig claiming = *config();            // a configuration claiming audio the pipeline lacks
   claiming.system_audio = true;
   engine_->running->adopt_live_change(claiming);
   auto updated =

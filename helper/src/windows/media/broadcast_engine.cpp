@@ -327,7 +327,7 @@ SupervisionEvent supervise_broadcast(BroadcastEngine& engine) {
   if (sample->frames_missing) {
     return handle_missing_frames(engine);
   }
-  return std::move(stats);
+  return std::move(sample->stats);
 }
 
 SupervisionEvent handle_missing_frames(BroadcastEngine& engine) {

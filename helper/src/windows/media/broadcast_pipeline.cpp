@@ -63,23 +63,23 @@ std::optional<PipelineSample> BroadcastPipeline::sample(Clock::time_point now) {
     return std::nullopt;
   }
   statistics_deadline_ = now + kStatisticsInterval;
-  const MediaTelemetryCounts counts = telemetry_.snapshot();
+  const MediaTelemetryCounts totals = telemetry_.snapshot();
   const MediaTelemetryCounts& before = previous_counts_;
   const double interval = std::max(0.001, std::chrono::duration<double>(now - previous_sample_time_).count());
-  const std::uint64_t raw = saturating_delta(counts.raw_frames, before.raw_frames);
-  const std::uint64_t encoded = saturating_delta(counts.encoded_frames, before.encoded_frames);
-  const std::uint64_t bytes = saturating_delta(counts.encoded_bytes, before.encoded_bytes);
-  const double latency_sum = counts.latency_sum_ms - before.latency_sum_ms;
-  const std::uint64_t latency_samples = saturating_delta(counts.latency_samples, before.latency_samples);
+  const std::uint64_t raw = saturating_delta(totals.raw_frames, before.raw_frames);
+  const std::uint64_t encoded = saturating_delta(totals.encoded_frames, before.encoded_frames);
+  const std::uint64_t bytes = saturating_delta(totals.encoded_bytes, before.encoded_bytes);
+  const double latency_sum = totals.latency_sum_ms - before.latency_sum_ms;
+  const std::uint64_t latency_samples = saturating_delta(totals.latency_samples, before.latency_samples);
 
-  PipelineSample sample;
-  protocol::BroadcastStats& stats = sample.stats;
+  PipelineSample taken;
+  protocol::BroadcastStats& stats = taken.stats;
   stats.frames_per_second = static_cast<double>(encoded) / interval;
   stats.bitrate_bps = to_u64(static_cast<double>(bytes) * 8.0 / interval);
   stats.average_latency_ms = latency_samples > 0 ? latency_sum / static_cast<double>(latency_samples) : 0.0;
   stats.dropped_frames = raw > encoded ? raw - encoded : 0;
   stats.profile_id = config_.profile_id;
-  previous_counts_ = counts;
+  previous_counts_ = totals;
   previous_sample_time_ = now;
 
   if (stats.frames_per_second < 0.5) {
@@ -88,11 +88,11 @@ std::optional<PipelineSample> BroadcastPipeline::sample(Clock::time_point now) {
     low_rate_samples_ = 0;
   }
   // The snapshot above already holds the total since the pipeline started.
-  if (counts.encoded_frames == 0 && now - started_ >= kMissingFramesWindow && low_rate_samples_ >= 2) {
+  if (totals.encoded_frames == 0 && now - started_ >= kMissingFramesWindow && low_rate_samples_ >= 2) {
     low_rate_samples_ = 0;
-    sample.frames_missing = true;
+    taken.frames_missing = true;
   }
-  return sample;
+  return taken;
 }
 
 }  // namespace corvane::helper
