@@ -82,16 +82,10 @@ std::optional<PipelineSample> BroadcastPipeline::sample(Clock::time_point now) {
   previous_counts_ = totals;
   previous_sample_time_ = now;
 
-  if (stats.frames_per_second < 0.5) {
-    low_rate_samples_ = low_rate_samples_ == 255 ? 255 : static_cast<std::uint8_t>(low_rate_samples_ + 1);
-  } else {
-    low_rate_samples_ = 0;
-  }
-  // The snapshot above already holds the total since the pipeline started.
-  if (totals.encoded_frames == 0 && now - started_ >= kMissingFramesWindow && low_rate_samples_ >= 2) {
-    low_rate_samples_ = 0;
-    taken.frames_missing = true;
-  }
+  samples_taken_ = samples_taken_ == 255 ? 255 : static_cast<std::uint8_t>(samples_taken_ + 1);
+  // The totals count from the start: while no frame has been encoded, every sample so far ran under
+  // 0.5 frames/s, so two samples taken are two slow samples in a row.
+  taken.frames_missing = totals.encoded_frames == 0 && now - started_ >= kMissingFramesWindow && samples_taken_ >= 2;
   return taken;
 }
 

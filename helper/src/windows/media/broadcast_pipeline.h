@@ -65,7 +65,7 @@ class BroadcastPipeline {
   Clock::time_point previous_sample_time_{};
   Clock::time_point statistics_deadline_{};
   MediaTelemetryCounts previous_counts_;
-  std::uint8_t low_rate_samples_ = 0;
+  std::uint8_t samples_taken_ = 0;  // saturates at 255
 };
 
 }  // namespace corvane::helper
